@@ -1,0 +1,7 @@
+// fnmatch: shell-style wildcard matching.
+
+#include "keltools.h"
+
+/* ---- wildcard matching ---- */
+
+

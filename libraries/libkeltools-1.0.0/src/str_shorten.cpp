@@ -1,0 +1,7 @@
+// str_shorten: short FAT-safe file names.
+
+#include "keltools.h"
+
+/* ---- short names ---- */
+
+

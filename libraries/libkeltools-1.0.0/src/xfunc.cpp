@@ -1,0 +1,13 @@
+// xfunc: checked file and memory operations, chunk sets, text buffers, tree removal.
+
+#include "keltools.h"
+
+/* ---- checked file and memory operations ---- */
+
+
+/* ---- tree removal and checked seek ---- */
+
+
+/* ---- memory chunk sets and text buffers ---- */
+
+

@@ -1,0 +1,151 @@
+#include "test_support.h"
+
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+
+namespace kt_test {
+
+namespace {
+
+// A temporary file that receives one of the child's streams.
+struct CaptureFile {
+    std::string path;
+    int fd;
+    CaptureFile()
+    {
+        const char *tmp = getenv("TMPDIR");
+        path = std::string(tmp && *tmp ? tmp : "/tmp") + "/kt_capture_XXXXXX";
+        fd = mkstemp(path.data());
+        if (fd < 0)
+            throw std::runtime_error("mkstemp failed");
+    }
+    ~CaptureFile()
+    {
+        close(fd);
+        unlink(path.c_str());
+    }
+    std::string contents() const { return read_file(path); }
+};
+
+ChildResult wait_for(pid_t pid, const CaptureFile &err, const CaptureFile &out)
+{
+    ChildResult result;
+    int wstatus = 0;
+    while (waitpid(pid, &wstatus, 0) < 0) {
+    }
+    result.exited = WIFEXITED(wstatus);
+    result.status = result.exited ? WEXITSTATUS(wstatus) : -1;
+    result.err = err.contents();
+    result.out = out.contents();
+    return result;
+}
+
+void redirect_child_streams(const CaptureFile &err, const CaptureFile &out, int in_fd)
+{
+    fflush(nullptr);
+    dup2(err.fd, STDERR_FILENO);
+    dup2(out.fd, STDOUT_FILENO);
+    dup2(in_fd, STDIN_FILENO);
+}
+
+}  // namespace
+
+ChildResult run_in_child(const std::function<void()> &fn)
+{
+    CaptureFile err, out;
+    fflush(nullptr);
+    pid_t pid = fork();
+    if (pid < 0)
+        throw std::runtime_error("fork failed");
+    if (pid == 0) {
+        int null_fd = open("/dev/null", O_RDONLY);
+        redirect_child_streams(err, out, null_fd);
+        fn();
+        fflush(nullptr);
+        _exit(0);
+    }
+    return wait_for(pid, err, out);
+}
+
+ChildResult run_command(const std::string &dir, const std::string &command,
+                        const std::string &stdin_text)
+{
+    CaptureFile err, out, in;
+    if (write(in.fd, stdin_text.data(), stdin_text.size()) != (ssize_t)stdin_text.size())
+        throw std::runtime_error("cannot prepare standard input");
+    lseek(in.fd, 0, SEEK_SET);
+    fflush(nullptr);
+    pid_t pid = fork();
+    if (pid < 0)
+        throw std::runtime_error("fork failed");
+    if (pid == 0) {
+        redirect_child_streams(err, out, in.fd);
+        if (chdir(dir.c_str()) != 0)
+            _exit(127);
+        execl("/bin/sh", "sh", "-c", command.c_str(), (char *)nullptr);
+        _exit(127);
+    }
+    return wait_for(pid, err, out);
+}
+
+TempDir::TempDir()
+{
+    const char *tmp = getenv("TMPDIR");
+    std::string templ = std::string(tmp && *tmp ? tmp : "/tmp") + "/kt_test_XXXXXX";
+    if (!mkdtemp(templ.data()))
+        throw std::runtime_error("mkdtemp failed");
+    path_ = templ;
+}
+
+TempDir::~TempDir()
+{
+    std::error_code ec;
+    // Make everything removable again, whatever a test did to permissions.
+    for (auto it = std::filesystem::recursive_directory_iterator(path_, ec);
+         !ec && it != std::filesystem::recursive_directory_iterator(); it.increment(ec))
+        std::filesystem::permissions(it->path(), std::filesystem::perms::owner_all,
+                                     std::filesystem::perm_options::add, ec);
+    std::filesystem::remove_all(path_, ec);
+}
+
+ChdirGuard::ChdirGuard(const std::string &dir) : old_(std::filesystem::current_path().string())
+{
+    std::filesystem::current_path(dir);
+}
+
+ChdirGuard::~ChdirGuard()
+{
+    std::error_code ec;
+    std::filesystem::current_path(old_, ec);
+}
+
+std::string read_file(const std::string &path)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream ss;
+    ss << in.rdbuf();
+    return ss.str();
+}
+
+void write_file(const std::string &path, const std::string &bytes)
+{
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(bytes.data(), (std::streamsize)bytes.size());
+    if (!out)
+        throw std::runtime_error("cannot write " + path);
+}
+
+bool file_exists(const std::string &path)
+{
+    return access(path.c_str(), F_OK) == 0;
+}
+
+}  // namespace kt_test

@@ -1,0 +1,58 @@
+// Helpers shared by the test programs: child processes, temporary
+// directories and whole-file reads and writes.
+#pragma once
+
+#include <functional>
+#include <string>
+
+namespace kt_test {
+
+// What a function run in a child process left behind.
+struct ChildResult {
+    bool exited = false;  // ended through exit() or a return, not a signal
+    int status = -1;      // its exit status when exited
+    std::string err;      // everything it wrote to standard error
+    std::string out;      // everything it wrote to standard output
+};
+
+// Runs fn in a forked child with standard error and standard output captured
+// and standard input at end of file; the child exits with 0 when fn returns.
+ChildResult run_in_child(const std::function<void()> &fn);
+
+// Runs a shell command line in dir, standard input from stdin_text,
+// capturing standard error and standard output.
+ChildResult run_command(const std::string &dir, const std::string &command,
+                        const std::string &stdin_text = "");
+
+// A fresh directory under $TMPDIR (or /tmp), removed with its contents when
+// the object goes away.
+class TempDir {
+public:
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir &) = delete;
+    TempDir &operator=(const TempDir &) = delete;
+    const std::string &path() const { return path_; }
+    std::string file(const std::string &name) const { return path_ + "/" + name; }
+
+private:
+    std::string path_;
+};
+
+// Changes the working directory for the object's lifetime.
+class ChdirGuard {
+public:
+    explicit ChdirGuard(const std::string &dir);
+    ~ChdirGuard();
+    ChdirGuard(const ChdirGuard &) = delete;
+    ChdirGuard &operator=(const ChdirGuard &) = delete;
+
+private:
+    std::string old_;
+};
+
+std::string read_file(const std::string &path);
+void write_file(const std::string &path, const std::string &bytes);
+bool file_exists(const std::string &path);
+
+}  // namespace kt_test
