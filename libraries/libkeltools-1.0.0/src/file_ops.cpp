@@ -36,7 +36,9 @@ bool is_directory(int fd)
 
 long load_file(const char *filename, char **p)
 {
-    int fd = open(filename, O_RDONLY);
+    // Non-blocking, so that a FIFO fails at once (it has no length) instead of
+    // waiting for a writer; regular files read the same either way.
+    int fd = open(filename, O_RDONLY | O_NONBLOCK);
     if (fd < 0)
         return -1;
     unsigned long length = is_directory(fd) ? (unsigned long)-1 : file_length(fd);
