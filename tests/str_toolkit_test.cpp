@@ -394,4 +394,91 @@ TEST(StrSep1, TokensIncludingTheLast)
     EXPECT_EQ(str_sep1(&p, ','), nullptr);
 }
 
+TEST(StrCompare, PrefixAndCaseInsensitive)
+{
+    EXPECT_EQ(str_headcmp("abc", "ab"), 0);
+    EXPECT_EQ(str_headcmp("abc", ""), 0);
+    EXPECT_LT(str_headcmp("ab", "abc"), 0);
+    EXPECT_NE(str_headcmp("abc", "abd"), 0);
+    EXPECT_NE(str_headcmp("xbc", "ab"), 0);
+
+    EXPECT_EQ(stricmp1("Index.TXT", "index.txt"), 0);
+    EXPECT_EQ(stricmp1("a", "B"), 'a' - 'b');
+    EXPECT_EQ(stricmp1("abc", "AB"), 'c');
+    EXPECT_EQ(stricmp1("", ""), 0);
+    EXPECT_GT(stricmp1("\xe0", "a"), 0);  // bytes compare unsigned
+
+    EXPECT_EQ(strnicmp1("ABCx", "abcy", 3), 0);
+    EXPECT_EQ(strnicmp1("ab", "AC", 2), 'b' - 'c');
+    EXPECT_EQ(strnicmp1("ab", "AB", 10), 0);
+    EXPECT_EQ(strnicmp1("x", "y", 0), 0);
+    EXPECT_EQ(strnicmp1("x", "y", -3), 0);
+
+    EXPECT_EQ(str_imatch("Hello", "help"), 3);
+    EXPECT_EQ(str_imatch("ABC", "abc"), 3);
+    EXPECT_EQ(str_imatch("", "abc"), 0);
+    EXPECT_EQ(str_imatch("x", "y"), 0);
+}
+
+TEST(StrCompare, NullTolerant)
+{
+    EXPECT_EQ(str_cmpnull(nullptr, "a"), -1);
+    EXPECT_EQ(str_cmpnull("a", nullptr), 1);
+    EXPECT_EQ(str_cmpnull(nullptr, nullptr), 0);
+    EXPECT_EQ(str_cmpnull("a", "a"), 0);
+    EXPECT_LT(str_cmpnull("a", "b"), 0);
+}
+
+TEST(StrSearch, QuoteAwareIndex)
+{
+    char escaped[] = "a\\,b,c";
+    EXPECT_EQ(str_index1(escaped, ','), escaped + 4);
+    char quoted[] = "x\"a,b\",c";
+    EXPECT_EQ(str_index1(quoted, ','), quoted + 6);
+    char first[] = ",x";
+    EXPECT_EQ(str_index1(first, ','), first);
+    // A quote in first position opens nothing.
+    char lead_quote[] = "\"a,b\"";
+    EXPECT_EQ(str_index1(lead_quote, ','), lead_quote + 2);
+    // An escaped quote does not open a quoted stretch.
+    char esc_quote[] = "a\\\"b,c";
+    EXPECT_EQ(str_index1(esc_quote, ','), esc_quote + 4);
+    char open_quote[] = "a\"b,c";
+    EXPECT_EQ(str_index1(open_quote, ','), nullptr);
+    EXPECT_EQ(str_index1("abc", ','), nullptr);
+    EXPECT_EQ(str_index1("", ','), nullptr);
+}
+
+TEST(StrSearch, CaseInsensitiveSubstring)
+{
+    const char *h = "Hello World";
+    EXPECT_EQ(str_stristr(h, "WORLD"), h + 6);
+    EXPECT_EQ(str_stristr(h, "lo w"), h + 3);
+    EXPECT_EQ(str_stristr(h, "worlds"), nullptr);
+    EXPECT_EQ(str_casestr(h, "wORLD"), h + 6);
+    EXPECT_EQ(str_casestr(h, "xyz"), nullptr);
+    // The library table folds ASCII letters only.
+    EXPECT_EQ(str_stristr("\xc0\xc1", "\xe0\xe1"), nullptr);
+
+    EXPECT_EQ(tolower1('A'), 'a');
+    EXPECT_EQ(tolower1('Z'), 'z');
+    EXPECT_EQ(tolower1('@'), '@');
+    EXPECT_EQ(tolower1('['), '[');
+    EXPECT_EQ(tolower1('a'), 'a');
+    EXPECT_EQ(tolower1(0xc0), 0xc0);
+    char s[] = "MiXeD 123 \xc0";
+    EXPECT_STREQ(str_lower(s), "mixed 123 \xc0");
+}
+
+TEST(StrSearch, Counting)
+{
+    EXPECT_EQ(str_numchars("a,b,,c", ','), 3);
+    EXPECT_EQ(str_numchars("", ','), 0);
+    EXPECT_EQ(str_numstr("aaaa", "aa"), 2);
+    EXPECT_EQ(str_numstr("aaa", "aa"), 1);
+    EXPECT_EQ(str_numstr("abcabc", "bc"), 2);
+    EXPECT_EQ(str_numstr("x", "xy"), 0);
+    EXPECT_EQ(str_numstr("abc", ""), 0);
+}
+
 }  // namespace

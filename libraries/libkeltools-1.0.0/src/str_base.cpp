@@ -562,3 +562,279 @@ char *str_sep1(char **sp, char d)
     }
     return token;
 }
+
+/*
+ * Comparison and search.  Two case foldings live here: tolower1, which folds
+ * only the ASCII letters whatever the locale, and the runtime's tolower.
+ */
+
+int str_headcmp(const char *s, const char *head)
+{
+    size_t head_len = strlen(head);
+    if (head_len > strlen(s))
+        return strcmp(s, head);
+    return strncmp(s, head, head_len);
+}
+
+int stricmp1(const char *s1, const char *s2)
+{
+    for (;; s1++, s2++) {
+        int a = tolower((unsigned char)*s1);
+        int b = tolower((unsigned char)*s2);
+        if (a != b || a == '\0')
+            return a - b;
+    }
+}
+
+int str_imatch(const char *s1, const char *s2)
+{
+    int n = 0;
+    while (s1[n] && s2[n] && tolower((unsigned char)s1[n]) == tolower((unsigned char)s2[n]))
+        n++;
+    return n;
+}
+
+int str_cmpnull(const char *s1, const char *s2)
+{
+    if (!s1)
+        return s2 ? -1 : 0;
+    if (!s2)
+        return 1;
+    return strcmp(s1, s2);
+}
+
+char *str_index1(const char *haystack, char needle)
+{
+    if (!needle || !*haystack)
+        return nullptr;
+    if (haystack[0] == needle)
+        return (char *)haystack;
+    bool quoted = false;
+    for (const char *p = haystack + 1; *p; p++) {
+        bool escaped = p[-1] == '\\';
+        if (*p == needle && !quoted && !escaped)
+            return (char *)p;
+        if (*p == '"' && !escaped)
+            quoted = !quoted;
+    }
+    return nullptr;
+}
+
+int tolower1(int c)
+{
+    return c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c;
+}
+
+char *str_lower(char *s)
+{
+    for (char *p = s; *p; p++)
+        *p = (char)tolower1((unsigned char)*p);
+    return s;
+}
+
+namespace {
+
+// Searches folded copies of both strings; maps the hit back into haystack.
+char *search_folded(const char *haystack, const char *needle, int (*fold)(int))
+{
+    char *h = strdup(haystack);
+    char *n = strdup(needle);
+    char *result = nullptr;
+    if (h && n) {
+        for (char *p = h; *p; p++)
+            *p = (char)fold((unsigned char)*p);
+        for (char *p = n; *p; p++)
+            *p = (char)fold((unsigned char)*p);
+        if (char *hit = strstr(h, n))
+            result = (char *)haystack + (hit - h);
+    }
+    free(h);
+    free(n);
+    return result;
+}
+
+int runtime_tolower(int c)
+{
+    return tolower(c);
+}
+
+}  // namespace
+
+char *str_stristr(const char *haystack, const char *needle)
+{
+    return search_folded(haystack, needle, tolower1);
+}
+
+char *str_casestr(const char *str, const char *substr)
+{
+    return search_folded(str, substr, runtime_tolower);
+}
+
+int str_numchars(const char *s, char c)
+{
+    int n = 0;
+    for (; *s; s++)
+        if (*s == c)
+            n++;
+    return n;
+}
+
+int str_numstr(const char *s, const char *pattern)
+{
+    size_t len = strlen(pattern);
+    if (len == 0)
+        return 0;
+    int n = 0;
+    for (const char *p = s; (p = strstr(p, pattern)) != nullptr; p += len)
+        n++;
+    return n;
+}
+
+/*
+ * Path sanitising.  Both normalisers work on the text after a drive prefix
+ * ("c:"): backslashes become '/', a '/' is appended so that a final ".." is
+ * seen as "/../", every "/./" becomes "/", every "/../" removes the
+ * component before it, and trailing slashes go.  They differ in two details
+ * kept from the past: a ".." with no component before it leaves a leading
+ * "//" in sanify_pathname, and the final '/' is appended only when needed.
+ */
+
+namespace {
+
+bool has_drive(const char *s)
+{
+    return s[0] != '\0' && s[1] == ':';
+}
+
+void collapse_dot_components(char *t)
+{
+    while (char *p = strstr(t, "/./"))
+        memmove(p, p + 2, strlen(p + 2) + 1);
+}
+
+// Resolves every "/../" of t; with double_root, a ".." that has no component
+// before it leaves "/" in front of the rest.
+void collapse_dotdot_components(char *t, bool double_root)
+{
+    while (char *p = strstr(t, "/../")) {
+        char *rest = p + 3;  // begins with '/'
+        *p = '\0';
+        char *dest = strrchr(t, '/');
+        if (!dest) {
+            dest = t;
+            if (double_root)
+                *dest++ = '/';
+        }
+        memmove(dest, rest, strlen(rest) + 1);
+    }
+}
+
+void strip_trailing_slashes(char *t)
+{
+    size_t n = strlen(t);
+    while (n > 1 && t[n - 1] == '/')
+        t[--n] = '\0';
+}
+
+}  // namespace
+
+char *str_sanify(const char *s)
+{
+    char *r = str_strdup1(s, 10);
+    if (!r)
+        return nullptr;
+    str_translate(r, '\\', '/');
+    bool drive = has_drive(r);
+    char *t = drive ? r + 2 : r;
+    strcat(t, "/");
+    collapse_dot_components(t);
+    collapse_dotdot_components(t, false);
+    strip_trailing_slashes(t);
+    if (drive)
+        r[0] = (char)tolower((unsigned char)r[0]);
+    return r;
+}
+
+int sanify_pathname(char *s)
+{
+    str_translate(s, '\\', '/');
+    bool drive = has_drive(s);
+    char *t = drive ? s + 2 : s;
+    size_t n = strlen(t);
+    if (n > 0 && t[n - 1] != '/')
+        strcat(t, "/");
+    collapse_dot_components(t);
+    collapse_dotdot_components(t, true);
+    strip_trailing_slashes(t);
+    if (!drive)
+        return 0;
+    s[0] = (char)tolower((unsigned char)s[0]);
+    return (unsigned char)s[0];
+}
+
+char *str_pathdcmp(const char *s, char **path, char **name)
+{
+    char *dir = nullptr, *file = nullptr;
+    char *norm = str_sanify(s);
+    if (norm) {
+        char *slash = strrchr(norm, '/');
+        if (slash) {
+            *slash = '\0';
+            dir = str_strdup1(norm, 1);
+            if (dir && strlen(dir) == 2 && has_drive(dir))
+                strcat(dir, "/");
+            if (slash[1])
+                file = strdup(slash + 1);
+        } else if (has_drive(norm)) {
+            dir = strndup(norm, 2);
+            if (norm[2])
+                file = strdup(norm + 2);
+        } else {
+            file = strdup(norm);
+        }
+        free(norm);
+    }
+    if (path)
+        *path = dir;
+    else
+        free(dir);
+    if (name)
+        *name = file;
+    return file;
+}
+
+/*
+ * Small helpers of the short-name builder.
+ */
+
+char *str_lastspn(const char *s, const char *accept)
+{
+    for (size_t i = strlen(s); i > 0; i--)
+        if (in_set(s[i - 1], accept))
+            return (char *)s + i - 1;
+    return nullptr;
+}
+
+char *str_delete(char *s, char *p)
+{
+    if (p < s || p >= s + strlen(s))
+        return s;
+    memmove(p, p + 1, strlen(p + 1) + 1);
+    return s;
+}
+
+int str_tailcmp(const char *s, const char *tail)
+{
+    size_t ls = strlen(s), lt = strlen(tail);
+    if (lt > ls)
+        return 1;
+    return strcmp(s + ls - lt, tail);
+}
+
+int str_tailcmpi(const char *s, const char *tail)
+{
+    size_t ls = strlen(s), lt = strlen(tail);
+    if (lt == 0 || lt > ls)
+        return 1;
+    return stricmp1(s + ls - lt, tail);
+}
