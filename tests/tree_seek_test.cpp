@@ -65,7 +65,8 @@ TEST(Xrmdir, MissingDirectory)
     auto soft = run_in_child([&] { exit(xrmdir(1, "%s", name.c_str()) == 0 ? 0 : 2); });
     EXPECT_EQ(soft.status, 0);
     EXPECT_EQ(soft.err, "warning: failed to scan directory " + name + "\n");
-    EXPECT_EQ(rmdir_worker(1, name.c_str()), -1);
+    auto worker = run_in_child([&] { exit(rmdir_worker(1, name.c_str()) == -1 ? 0 : 2); });
+    EXPECT_EQ(worker.status, 0);
 
     auto hard = run_in_child([&] { xrmdir(0, "%s", name.c_str()); });
     EXPECT_EQ(hard.status, 1);
@@ -164,6 +165,16 @@ TEST(Xlseek, PositionsOrStopsWithGroupedOffset)
     });
     EXPECT_EQ(pipe_seek.status, 1);
     EXPECT_EQ(pipe_seek.err, "lseek (4,294,967,296) failed\n");
+
+    // -1 is also what a failed seek returns; the offset shows as insert_commas4
+    // writes it, read as unsigned.
+    auto minus_one = run_in_child([&] {
+        int fd2 = open(dir.file("f").c_str(), O_RDONLY);
+        xlseek(fd2, -1);
+        exit(0);
+    });
+    EXPECT_EQ(minus_one.status, 1);
+    EXPECT_EQ(minus_one.err, "lseek (18,446,744,073,709,551,615) failed\n");
 
     auto bad_fd = run_in_child([] { xlseek(-1, 1234567); });
     EXPECT_EQ(bad_fd.status, 1);

@@ -306,7 +306,9 @@ int xrmdir(int softfail, const char *format, ...)
 
 int xlseek(int fh, off_t offset)
 {
-    if (lseek(fh, offset, SEEK_SET) != offset)
+    // A failed seek returns -1, which must not pass for a seek to -1.
+    off_t reached = lseek(fh, offset, SEEK_SET);
+    if (reached < 0 || reached != offset)
         error1("lseek (%s) failed\n", insert_commas4((long long)offset));
     return 0;
 }
