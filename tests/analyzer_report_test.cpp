@@ -114,6 +114,15 @@ TEST(StockSection, ProfitOnlyForASaleDirectlyUnderABuyOfTheSameSize)
         << s;
 }
 
+TEST(StockSection, DatesAreWrittenAsStoredWhateverTheirRange)
+{
+    transaction_t t = trade("1.1.2000 0:0:0", "X", 1, 1, 1);
+    t.d = 123, t.mo = -5, t.y = 7, t.h = 100, t.mi = 0, t.s = -10;
+    EXPECT_NE(section({t}).find("<tr><td>123.-5.0007 100:00:-10</td>"), std::string::npos);
+    t.y = -12, t.d = 9;
+    EXPECT_NE(section({t}).find("<tr><td>09.-5.-012 100:00:-10</td>"), std::string::npos);
+}
+
 // A whole page as written, with the time of writing replaced by "DATE"
 // once its shape has been checked.
 std::string page_without_time(const std::string &page)
