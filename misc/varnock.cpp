@@ -395,7 +395,7 @@ static void produce_report(FILE *fp, transaction_t *T, int nt)
 // The two report orderings as one 64-bit key per record, so that sorting
 // compares integers instead of names: 16 bits of year, 20 bits of the name's
 // rank among the distinct names (by strcmp), 26 bits of month to second.
-// Records whose fields do not fit are sorted by the comparators themselves.
+// Records whose fields do not fit are sorted with the comparators themselves.
 struct report_key_t {
     uint64_t key;
     uint32_t index;
@@ -492,9 +492,10 @@ static void sort_for_report(transaction_t *T, int nt, bool year_first,
         });
         apply_order(T, nt, keys);
     } else {
-        std::sort(T, T + nt, [cmp](const transaction_t &a, const transaction_t &b) {
-            return cmp(&a, &b) < 0;
-        });
+        // Extreme fields can make the comparators' differences overflow, so
+        // this path keeps to qsort, which stays inside the array whatever
+        // the comparator answers.
+        qsort(T, (size_t)nt, sizeof *T, cmp);
     }
     free(keys);
 }
