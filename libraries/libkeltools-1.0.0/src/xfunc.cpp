@@ -66,10 +66,16 @@ FILE *xfopen(const char *format, const char *mode, ...)
     return fp;
 }
 
+// A write that failed earlier on the stream counts as a failed close: the
+// data it held is lost even when the final flush succeeds.
 int xfclose(FILE *fp)
 {
+    bool earlier_failure = ferror(fp) != 0;
+    int saved = errno;
     if (fclose(fp) != 0)
         error1("cannot close file stream (%s)\n", strerror(errno));
+    if (earlier_failure)
+        error1("cannot close file stream (%s)\n", strerror(saved ? saved : EIO));
     return 0;
 }
 
