@@ -185,6 +185,28 @@ int uniq(void *array, size_t nmemb, size_t size, int (*compare)(const void *, co
 
 /* ==== Sorting of arrays and files (fsort) ==== */
 
+/* Comparison functions in the qsort convention.  cmp_str and cmp_strlen take
+ * pointers to string pointers (as qsort passes for an array of char *);
+ * cmp_strlen puts longer strings first and equal lengths in strcmp order.
+ * cmp_integers and cmp_absintegers compare ints (the latter by exact absolute
+ * value, so INT_MIN sorts last); cmp_unsigned_integers compares unsigned ints;
+ * cmp_doubles compares doubles and calls a pair with a NaN equal.  The
+ * numeric ones return -1, 0 or 1. */
+int cmp_str(const void *a, const void *b);
+int cmp_strlen(const void *a, const void *b);
+int cmp_integers(const void *a, const void *b);
+int cmp_absintegers(const void *a, const void *b);
+int cmp_unsigned_integers(const void *a, const void *b);
+int cmp_doubles(const void *a, const void *b);
+
+/* Binary search of key in an array sorted under compare, called as
+ * compare(record, key).  Returns 1 when found (*left, *right: first and last
+ * equal record), 0 when not found but inside the range (*left, *right =
+ * *left+1: the neighbours), -1 when key sorts before every record, -2 after
+ * every record, -3 for an empty array; *left and *right are set on 1 and 0 only. */
+int bracket(const void *key, const void *array, size_t nmemb, size_t size,
+            int (*compare)(const void *, const void *), int *left, int *right);
+
 /* ==== end of Sorting of arrays and files ==== */
 
 /* ==== Date and time (datetime) ==== */
