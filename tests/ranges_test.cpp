@@ -121,6 +121,15 @@ TEST(Ranges, Intersection)
               (Ranges{{1, 1}, {3, 3}, {4, 4}, {6, 6}, {7, 7}}));
 }
 
+TEST(Ranges, SetsMayBePassedByValue)
+{
+    Set a({{1, 5}}), b({{4, 9}}), u, i;
+    EXPECT_EQ(ranges_merge(a.s, b.s, &u.s), 0);
+    EXPECT_EQ(ranges_intersect(a.s, b.s, &i.s), 0);
+    EXPECT_EQ(u.ranges(), (Ranges{{1, 9}}));
+    EXPECT_EQ(i.ranges(), (Ranges{{4, 5}}));
+}
+
 TEST(Ranges, IntersectionWarnsWhenCandidatesCross)
 {
     // A reversed range (start after end) finds its first candidate after its last.

@@ -330,6 +330,19 @@ int ranges_merge(const rangeset_t *in1, const rangeset_t *in2, rangeset_t *out);
 /* out = the intersection of two normalised sets, in a new heap array (null
  * when empty); returns 0, -1 when memory runs out. */
 int ranges_intersect(const rangeset_t *in1, const rangeset_t *in2, rangeset_t *out);
+#ifdef __cplusplus
+/* C++ callers may pass the two input sets by value as well. */
+extern "C++" {
+inline int ranges_merge(rangeset_t in1, rangeset_t in2, rangeset_t *out)
+{
+    return ranges_merge(&in1, &in2, out);
+}
+inline int ranges_intersect(rangeset_t in1, rangeset_t in2, rangeset_t *out)
+{
+    return ranges_intersect(&in1, &in2, out);
+}
+}
+#endif
 
 /* Mode bits of a listing's mode text such as "-rw-r--r--"; 0 when invalid. */
 int perm_t2b(const char *s);
@@ -342,15 +355,15 @@ int is_unix_file_entry(const char *s);
 
 /* Fraction (0..1) of control bytes among the first nbytes of s, not counting
  * a trailing run of NUL and 0x1A bytes; 1 when nothing remains. */
-long double binchars(const char *s, int nbytes);
+long double binchars(const void *s, int nbytes);
 /* Fraction (0..1) of bytes that are neither letters, high bytes nor white
  * space among those that are not white space; trimmed as binchars. */
-long double nontextchars(const char *s, int nbytes);
+long double nontextchars(const void *s, int nbytes);
 /* Writes len bytes to standard output, unprintable ones as "[%02x]";
  * returns the result of the last write (len when nothing was written). */
-int print_binary(const char *s, int len);
+int print_binary(const void *s, int len);
 /* Writes len bytes to fp as bits, "1010-0101 0000-0001". */
-void fprint_bits(FILE *fp, const char *s, int len);
+void fprint_bits(FILE *fp, const void *s, int len);
 
 /* The directory from which the program argv0 was started, found through
  * PATH if need be, as a new heap string ("." for the current directory);

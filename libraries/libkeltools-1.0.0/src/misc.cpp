@@ -667,15 +667,16 @@ int is_unix_file_entry(const char *s)
  * run of NUL and 0x1A (end-of-file mark) bytes is padding and not measured.
  */
 
-static int measured_length(const char *s, int nbytes)
+static int measured_length(const unsigned char *s, int nbytes)
 {
     while (nbytes > 0 && (s[nbytes - 1] == '\0' || s[nbytes - 1] == 0x1A))
         nbytes--;
     return nbytes;
 }
 
-long double binchars(const char *s, int nbytes)
+long double binchars(const void *block, int nbytes)
 {
+    const unsigned char *s = (const unsigned char *)block;
     int n = measured_length(s, nbytes);
     if (n <= 0)
         return 1;
@@ -690,14 +691,15 @@ long double binchars(const char *s, int nbytes)
     return (long double)suspicious / n;
 }
 
-long double nontextchars(const char *s, int nbytes)
+long double nontextchars(const void *block, int nbytes)
 {
+    const unsigned char *s = (const unsigned char *)block;
     int n = measured_length(s, nbytes);
     if (n <= 0)
         return 1;
     int blanks = 0, nontext = 0;
     for (int i = 0; i < n; i++) {
-        signed char c = s[i];
+        signed char c = (signed char)s[i];  // high bytes are negative
         if (c < 0 || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'))
             continue;
         if (isspace(c))
@@ -710,8 +712,9 @@ long double nontextchars(const char *s, int nbytes)
     return (long double)nontext / (n - blanks);
 }
 
-int print_binary(const char *s, int len)
+int print_binary(const void *block, int len)
 {
+    const unsigned char *s = (const unsigned char *)block;
     int result = len;
     for (int i = 0; i < len; i++) {
         unsigned char c = s[i];
@@ -723,8 +726,9 @@ int print_binary(const char *s, int len)
     return result;
 }
 
-void fprint_bits(FILE *fp, const char *s, int len)
+void fprint_bits(FILE *fp, const void *block, int len)
 {
+    const unsigned char *s = (const unsigned char *)block;
     for (int i = 0; i < len; i++) {
         unsigned char c = s[i];
         char bits[10];
