@@ -207,6 +207,7 @@ TEST_F(ExecLookup, BareNamesInTheCurrentDirectoryAndOnThePath)
         EXPECT_EQ(take(locate_exec_path("app")), d2);     // found with ".exe"
         EXPECT_EQ(take(locate_exec_path("local")), ".");  // ".exe" in the current directory
         EXPECT_EQ(take(locate_exec_path("nothing")), "<null>");
+        EXPECT_EQ(take(locate_exec_path(" \r\n")), "<null>");  // nothing left to look for
     }
     {
         // ";" wins over ":", backslashes count as slashes, empty entries are harmless.

@@ -810,7 +810,9 @@ char *locate_exec_path(const char *argv0)
     str_strip2(name, " \t\r\n");
     str_translate(name, '\\', '/');
     char *result;
-    if (strchr(name, '/'))
+    if (name[0] == '\0')  // would match every directory of the search path
+        result = nullptr;
+    else if (strchr(name, '/'))
         result = exists(name) ? directory_of(name) : nullptr;
     else if (exists(name))
         result = xstrdup(".");
