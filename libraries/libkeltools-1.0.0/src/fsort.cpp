@@ -601,28 +601,35 @@ long long read_at(int fd, char *buf, long long n, long long offset)
 /*
  * Cuts the lines of the nb bytes in buf, as many as fit together with one
  * pointer slot each: slot k (for the k-th line) is the k-th pointer-sized
- * slot back from the buffer's end, so the taken lines' pointers form an
- * array, last line first.  A line is taken only if its line feed was read
- * and (line feed offset + 1) + (lines taken + 1) * pointer size <= msize;
- * searching only below that bound keeps the scan out of the slots.  slot_end
- * is msize rounded up to a pointer's alignment (the buffer is allocated that
- * large).  Returns the number of lines; *consumed gets their bytes.
+ * slot back from slot_end, so the taken lines' pointers form an array, last
+ * line first.  A line is taken only if its line feed was read and
+ * (line feed offset + 1) + (lines taken + 1) * pointer size <= msize;
+ * searching only below that bound keeps the scan out of the slots.  When
+ * the read reached the end of the input (at_end), a last line without a
+ * line feed counts as ending at nb, where its terminating NUL goes.
+ * slot_end is msize rounded up to a pointer's alignment (the buffer is
+ * allocated that large).  Returns the number of lines; *consumed gets their
+ * bytes.
  */
-size_t cut_lines(char *buf, long long nb, int msize, char *slot_end, long long *consumed)
+size_t cut_lines(char *buf, long long nb, bool at_end, int msize, char *slot_end, long long *consumed)
 {
     const long long ptr = (long long)sizeof(char *);
     size_t taken = 0;
     long long start = 0;
     for (;;) {
-        long long bound = (long long)msize - (long long)(taken + 1) * ptr;  // line feed must lie below
-        if (bound > nb) bound = nb;
+        long long room = (long long)msize - (long long)(taken + 1) * ptr;  // line end must lie below
+        long long bound = std::min(room, nb);
         if (bound <= start) break;
-        char *lf = (char *)memchr(buf + start, '\n', (size_t)(bound - start));
-        if (lf == NULL) break;
-        *lf = '\0';
+        char *end = (char *)memchr(buf + start, '\n', (size_t)(bound - start));
+        if (end == NULL) {
+            if (!at_end || nb >= room) break;
+            end = buf + nb;  // the input's last line, without a line feed
+        }
+        *end = '\0';
         ++taken;
         ((char **)slot_end)[-(long)taken] = buf + start;
-        start = lf - buf + 1;
+        start = end - buf + 1;
+        if (start > nb) start = nb;
     }
     *consumed = start;
     return taken;
@@ -682,7 +689,7 @@ int cut_chunks(const TextSort &ts, int fd, char *buf, char *slot_end, unsigned *
         }
         if (nb == 0) return 0;
         long long consumed;
-        size_t n = cut_lines(buf, nb, ts.msize, slot_end, &consumed);
+        size_t n = cut_lines(buf, nb, nb < ts.msize, ts.msize, slot_end, &consumed);
         if (n == 0) {
             warning1("no lines came out! too long lines or too small buffer (%u bytes)\n", (unsigned)ts.msize);
             return -1;
