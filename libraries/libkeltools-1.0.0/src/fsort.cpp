@@ -26,7 +26,9 @@ int uniq(void *array, size_t nmemb, size_t size, int (*compare)(const void *, co
 
 
 #include <errno.h>
+#include <endian.h>
 #include <fcntl.h>
+#include <stdint.h>
 #include <limits.h>
 #include <stdlib.h>
 #include <string.h>
@@ -501,16 +503,30 @@ struct SourceOrder {
 }  // namespace
 
 /*
- * Three-way radix quicksort of string pointers by unsigned bytes, all of
- * them known to agree on their first d bytes: partition on the byte at
- * depth d around a median-of-three pivot, sort the smaller and larger parts
- * at the same depth and the equal part one byte deeper.  It sorts exactly as
- * strcmp orders, and equal strings are the same bytes, so the order among
- * them is invisible; short ranges fall back to insertion by strcmp.
+ * Three-way radix quicksort of string pointers by unsigned bytes, eight bytes
+ * at a time: all strings of a range agree on their first d bytes; they are
+ * partitioned on the eight bytes at depth d (read as one big-endian word,
+ * the bytes behind the terminating NUL cleared) around a median-of-three
+ * pivot; the smaller and larger parts are sorted at the same depth, the
+ * equal part eight bytes deeper unless its word holds the NUL, in which case
+ * they are equal strings.  This orders exactly as strcmp does, and equal
+ * strings are the same bytes, so the order among them is invisible.  Short
+ * ranges fall back to insertion by strcmp.
+ *
+ * The eight-byte read may pass the terminating NUL: every string sorted here
+ * lies in the chunk buffer followed by at least one pointer slot.
  */
-static inline unsigned char byte_at(const char *s, size_t d)
+static inline uint64_t word_at(const char *s)
 {
-    return (unsigned char)s[d];
+    uint64_t w;
+    memcpy(&w, s, sizeof w);
+    w = le64toh(w);
+    uint64_t zero = (w - 0x0101010101010101ULL) & ~w & 0x8080808080808080ULL;
+    if (zero != 0) {
+        int keep = __builtin_ctzll(zero) / 8;  // bytes before the first NUL
+        w = keep == 0 ? 0 : w & (~0ULL >> (64 - 8 * keep));
+    }
+    return __builtin_bswap64(w);
 }
 
 static void insertion_sort_strings(char **a, size_t n, size_t d)
@@ -523,7 +539,7 @@ static void insertion_sort_strings(char **a, size_t n, size_t d)
     }
 }
 
-static unsigned char median_byte(unsigned char x, unsigned char y, unsigned char z)
+static uint64_t median_word(uint64_t x, uint64_t y, uint64_t z)
 {
     if (x < y) return y < z ? y : (x < z ? z : x);
     return x < z ? x : (y < z ? z : y);
@@ -531,31 +547,63 @@ static unsigned char median_byte(unsigned char x, unsigned char y, unsigned char
 
 static void radix_quicksort(char **a, size_t n, size_t d)
 {
-    while (n > 24) {
-        unsigned char pivot = median_byte(byte_at(a[0], d), byte_at(a[n / 2], d), byte_at(a[n - 1], d));
+    while (n > 16) {
+        uint64_t pivot = median_word(word_at(a[0] + d), word_at(a[n / 2] + d), word_at(a[n - 1] + d));
         size_t lt = 0, i = 0, gt = n;
         while (i < gt) {
-            unsigned char c = byte_at(a[i], d);
-            if (c < pivot) std::swap(a[lt++], a[i++]);
-            else if (c > pivot) std::swap(a[i], a[--gt]);
+            // The strings lie scattered over the chunk: fetch ahead.
+            if (i + 8 < gt) __builtin_prefetch(a[i + 8] + d);
+            if (gt > i + 8) __builtin_prefetch(a[gt - 8] + d);
+            uint64_t w = word_at(a[i] + d);
+            if (w < pivot) std::swap(a[lt++], a[i++]);
+            else if (w > pivot) std::swap(a[i], a[--gt]);
             else ++i;
         }
         radix_quicksort(a, lt, d);
         radix_quicksort(a + gt, n - gt, d);
-        if (pivot == 0) return;  // the equal part are identical strings
+        if ((pivot & 0xff) == 0) return;  // the equal part are identical strings
         a += lt;
         n = gt - lt;
-        ++d;
+        d += 8;
     }
     insertion_sort_strings(a, n, d);
 }
 
-// Sorts an array of line pointers as qsort with compare would; cmp_str gets
-// the radix quicksort, any other order the library's qsort itself, so that
-// lines it calls equal keep the arrangement qsort gives them.
-static void sort_lines(char **lines, size_t n, int (*compare)(const void *, const void *))
+/*
+ * Sorts the line pointers of a chunk (all lines in the chunk buffer that
+ * starts at base) by strcmp.  Each pointer slot is first replaced, in place,
+ * by the line's first four bytes (as in word_at) over its 32-bit offset from
+ * base, so that one sort of plain integers, touching no line, orders the
+ * lines by their prefixes.  Only runs of equal prefixes whose lines go on
+ * past four bytes are then sorted by the rest of their bytes, back as
+ * pointers.
+ */
+static void sort_lines_by_bytes(char **lines, size_t n, char *base)
 {
-    if (compare == cmp_str) radix_quicksort(lines, n, 0);
+    static_assert(sizeof(char *) == sizeof(uint64_t), "a slot holds a prefix and an offset");
+    typedef uint64_t __attribute__((may_alias)) slot_word;
+    slot_word *keys = (slot_word *)lines;
+    for (size_t i = 0; i < n; ++i) {
+        if (i + 8 < n) __builtin_prefetch(lines[i + 8]);
+        char *line = lines[i];
+        keys[i] = (word_at(line) & 0xFFFFFFFF00000000ULL) | (uint64_t)(line - base);
+    }
+    std::sort(keys, keys + n);
+    for (size_t i = 0; i < n;) {
+        uint64_t prefix = keys[i] >> 32;
+        size_t j = i;
+        for (; j < n && keys[j] >> 32 == prefix; ++j) lines[j] = base + (uint32_t)keys[j];
+        if (j - i > 1 && (prefix & 0xff) != 0) radix_quicksort(lines + i, j - i, 4);
+        i = j;
+    }
+}
+
+// Sorts an array of line pointers as qsort with compare would; cmp_str gets
+// the byte sort above, any other order the library's qsort itself, so that
+// lines it calls equal keep the arrangement qsort gives them.
+static void sort_lines(char **lines, size_t n, char *base, int (*compare)(const void *, const void *))
+{
+    if (compare == cmp_str) sort_lines_by_bytes(lines, n, base);
     else qsort(lines, n, sizeof(char *), compare);
 }
 
@@ -639,6 +687,7 @@ size_t cut_lines(char *buf, long long nb, bool at_end, int msize, char *slot_end
 bool write_lines(FILE *f, char *const *lines, size_t n)
 {
     for (size_t i = 0; i < n; ++i) {
+        if (i + 16 < n) __builtin_prefetch(lines[i + 16]);
         size_t len = strlen(lines[i]);
         if (fwrite_unlocked(lines[i], 1, len, f) != len || putc_unlocked('\n', f) == EOF) return false;
     }
@@ -695,7 +744,7 @@ int cut_chunks(const TextSort &ts, int fd, char *buf, char *slot_end, unsigned *
             return -1;
         }
         char **lines = (char **)slot_end - n;
-        sort_lines(lines, n, ts.compare);
+        sort_lines(lines, n, buf, ts.compare);
         if (write_chunk(ts, *chunks, lines, n) != 0) return -1;
         offset += consumed;
         ++*chunks;
