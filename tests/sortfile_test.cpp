@@ -299,3 +299,15 @@ TEST(SortFile, SingleChunkIsCopiedWhenItCannotBeRenamed)
     EXPECT_EQ(read_file(chunk_name(tmp, 0)), "a\nb\n");  // the copied chunk stays
     std::filesystem::remove_all(tmp);
 }
+
+TEST(SortFile, FullDeviceDuringTheMergeRemovesTheChunks)
+{
+    if (access("/dev/full", W_OK) != 0) GTEST_SKIP() << "no /dev/full";
+    TempDir dir;
+    std::filesystem::create_directory(dir.file("tmp"));
+    write_file(dir.file("in"), random_text(5, 8000));  // far more than one stream buffer
+    Outcome o = run_sortfile(dir.file("in"), "/dev/full", 4096, dir.file("tmp"));
+    EXPECT_EQ(o.rc, -1);
+    EXPECT_EQ(o.err, "error writing /dev/full (No space left on device)\n");
+    EXPECT_TRUE(entries(dir.file("tmp")).empty());
+}

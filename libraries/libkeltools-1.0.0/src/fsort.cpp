@@ -514,7 +514,7 @@ struct SourceOrder {
  * ranges fall back to insertion by strcmp.
  *
  * The eight-byte read may pass the terminating NUL: every string sorted here
- * lies in the chunk buffer followed by at least one pointer slot.
+ * lies in the chunk buffer, followed by pointer slots and eight spare bytes.
  */
 static inline uint64_t word_at(const char *s)
 {
@@ -545,8 +545,19 @@ static uint64_t median_word(uint64_t x, uint64_t y, uint64_t z)
     return x < z ? x : (y < z ? z : y);
 }
 
+// Whether all n strings are the same from byte d on.
+static bool all_same(char *const *a, size_t n, size_t d)
+{
+    for (size_t i = 1; i < n; ++i) {
+        if (i + 8 < n) __builtin_prefetch(a[i + 8] + d);
+        if (strcmp(a[0] + d, a[i] + d) != 0) return false;
+    }
+    return true;
+}
+
 static void radix_quicksort(char **a, size_t n, size_t d)
 {
+    bool checked = false;
     while (n > 16) {
         uint64_t pivot = median_word(word_at(a[0] + d), word_at(a[n / 2] + d), word_at(a[n - 1] + d));
         size_t lt = 0, i = 0, gt = n;
@@ -562,11 +573,57 @@ static void radix_quicksort(char **a, size_t n, size_t d)
         radix_quicksort(a, lt, d);
         radix_quicksort(a + gt, n - gt, d);
         if ((pivot & 0xff) == 0) return;  // the equal part are identical strings
+        if (lt == 0 && gt == n && !checked) {
+            // No byte told them apart: many equal lines are likely; one
+            // pass of strcmp saves a pass per eight bytes of them.
+            checked = true;
+            if (all_same(a, n, d + 8)) return;
+        }
         a += lt;
         n = gt - lt;
         d += 8;
     }
     insertion_sort_strings(a, n, d);
+}
+
+typedef uint64_t __attribute__((may_alias)) slot_word;
+
+/*
+ * In-place most-significant-byte radix sort of 64-bit words by their upper
+ * 32 bits (the byte at `shift` first): count the bytes, permute each word
+ * into its bucket by cycles, then sort every bucket by the next byte.
+ */
+static void radix_sort_prefixes(slot_word *k, size_t n, int shift)
+{
+    if (n < 64) {
+        std::sort(k, k + n);
+        return;
+    }
+    size_t count[256] = {0};
+    for (size_t i = 0; i < n; ++i) ++count[(k[i] >> shift) & 0xff];
+    size_t next[256], end[256], at = 0;
+    for (int b = 0; b < 256; ++b) {
+        next[b] = at;
+        at += count[b];
+        end[b] = at;
+    }
+    for (int b = 0; b < 256; ++b) {
+        while (next[b] < end[b]) {
+            uint64_t v = k[next[b]];
+            int c = (int)((v >> shift) & 0xff);
+            while (c != b) {
+                std::swap(v, k[next[c]++]);
+                c = (int)((v >> shift) & 0xff);
+            }
+            k[next[b]++] = v;
+        }
+    }
+    if (shift == 32) return;
+    size_t first = 0;
+    for (int b = 0; b < 256; ++b) {
+        if (count[b] > 1) radix_sort_prefixes(k + first, count[b], shift - 8);
+        first += count[b];
+    }
 }
 
 /*
@@ -580,15 +637,17 @@ static void radix_quicksort(char **a, size_t n, size_t d)
  */
 static void sort_lines_by_bytes(char **lines, size_t n, char *base)
 {
-    static_assert(sizeof(char *) == sizeof(uint64_t), "a slot holds a prefix and an offset");
-    typedef uint64_t __attribute__((may_alias)) slot_word;
+    if constexpr (sizeof(char *) != sizeof(uint64_t)) {  // no room for a prefix in a slot
+        radix_quicksort(lines, n, 0);
+        return;
+    }
     slot_word *keys = (slot_word *)lines;
     for (size_t i = 0; i < n; ++i) {
         if (i + 8 < n) __builtin_prefetch(lines[i + 8]);
         char *line = lines[i];
         keys[i] = (word_at(line) & 0xFFFFFFFF00000000ULL) | (uint64_t)(line - base);
     }
-    std::sort(keys, keys + n);
+    radix_sort_prefixes(keys, n, 56);
     for (size_t i = 0; i < n;) {
         uint64_t prefix = keys[i] >> 32;
         size_t j = i;
@@ -700,8 +759,6 @@ bool write_line(FILE *f, const char *line)
     return fwrite_unlocked(line, 1, len, f) == len && putc_unlocked('\n', f) != EOF;
 }
 
-const size_t kStreamBuffer = 1 << 16;
-
 // Writes one sorted chunk to its file; -1 after a warning.
 int write_chunk(const TextSort &ts, unsigned index, char *const *lines, size_t n)
 {
@@ -712,7 +769,6 @@ int write_chunk(const TextSort &ts, unsigned index, char *const *lines, size_t n
         warning1("cannot open chunk file %s (%s)\n", name, strerror(errno));
         return -1;
     }
-    setvbuf(f, NULL, _IOFBF, kStreamBuffer);
     if (!write_lines(f, lines, n)) {
         warning1("cannot write to %s (%s)\n", name, strerror(errno));
         fclose(f);
@@ -922,7 +978,6 @@ int merge_all_chunks(const TextSort &ts, unsigned n)
         warning1("failed to open %s (%s)\n", ts.fn2, strerror(errno));
         return -1;
     }
-    setvbuf(out, NULL, _IOFBF, kStreamBuffer);
     mstr_t *ms = (mstr_t *)xmalloc(n * sizeof(mstr_t));
     int bufsize = ts.msize / (int)n;
     if (bufsize < 1024) bufsize = 1024;
@@ -964,9 +1019,10 @@ int sortfile(const char *fn1, const char *fn2, int (*compare)(const void *, cons
         warning1("invalid msize %d in sortfile()\n", msize);
         return -1;
     }
-    // Rounded up so that the pointer slots at the end are aligned.
+    // Rounded up so that the pointer slots at the end are aligned, plus
+    // room for an eight-byte read that starts just before the end.
     size_t alloc = ((size_t)msize + sizeof(char *) - 1) / sizeof(char *) * sizeof(char *);
-    char *buf = (char *)malloc(alloc);
+    char *buf = (char *)malloc(alloc + 8);
     if (buf == NULL) {
         warning1("cannot allocate %d bytes\n", msize);
         return -1;
