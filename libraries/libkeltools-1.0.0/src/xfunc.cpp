@@ -66,10 +66,16 @@ FILE *xfopen(const char *format, const char *mode, ...)
     return fp;
 }
 
+// A write that failed earlier on the stream counts as a failed close: the
+// data it held is lost even when the final flush succeeds.
 int xfclose(FILE *fp)
 {
+    bool earlier_failure = ferror(fp) != 0;
+    int saved = errno;
     if (fclose(fp) != 0)
         error1("cannot close file stream (%s)\n", strerror(errno));
+    if (earlier_failure)
+        error1("cannot close file stream (%s)\n", strerror(saved ? saved : EIO));
     return 0;
 }
 
@@ -238,7 +244,80 @@ void xmunmap(void *addr, unsigned long len)
 
 /* ---- tree removal and checked seek ---- */
 
+#include <dirent.h>
+
+namespace {
+
+// Removes one entry of a directory being emptied; path is the entry's path.
+// Failures stop the process, or in soft mode print the same text as a warning.
+void remove_entry(int softfail, const char *path)
+{
+    struct stat st;
+    // lstat: a symbolic link is removed itself, never followed out of the tree.
+    if (lstat(path, &st) != 0) {
+        const char *reason = strerror(errno);
+        if (!softfail)
+            error1("failed to stat() file %s (%s)\n", path, reason);
+        warning1("warning: failed to stat() file %s (%s)\n", path, reason);
+        return;
+    }
+    if (S_ISDIR(st.st_mode)) {
+        rmdir_worker(softfail, path);
+    } else if (unlink(path) != 0) {
+        const char *reason = strerror(errno);
+        if (!softfail)
+            error1("failed to remove file %s (%s)\n", path, reason);
+        warning1("warning: failed to remove file %s (%s)\n", path, reason);
+    }
+}
+
+}  // namespace
+
+int rmdir_worker(int softfail, const char *dirname)
+{
+    DIR *dir = opendir(dirname);
+    if (!dir) {
+        if (!softfail)
+            error1("failed to scan directory %s\n", dirname);
+        warning1("warning: failed to scan directory %s\n", dirname);
+        return -1;
+    }
+    while (struct dirent *entry = readdir(dir)) {
+        if (strcmp(entry->d_name, ".") == 0 || strcmp(entry->d_name, "..") == 0)
+            continue;
+        char *path = str_sjoin(dirname, entry->d_name);
+        if (!path)
+            error1("not enough memory; malloc(%u) failed\n",
+                   (unsigned)(strlen(dirname) + strlen(entry->d_name) + 2));
+        remove_entry(softfail, path);
+        free(path);
+    }
+    closedir(dir);
+    int rc = rmdir(dirname);
+    if (rc != 0) {
+        const char *reason = strerror(errno);
+        if (!softfail)
+            error1("failed to remove directory %s (%s)\n", dirname, reason);
+        warning1("warning: failed to remove directory %s (%s)\n", dirname, reason);
+    }
+    return rc;
+}
+
+int xrmdir(int softfail, const char *format, ...)
+{
+    BUILD_NAME(name, format);
+    rmdir_worker(softfail, name);
+    return 0;
+}
+
+int xlseek(int fh, off_t offset)
+{
+    // A failed seek returns -1, which must not pass for a seek to -1.
+    off_t reached = lseek(fh, offset, SEEK_SET);
+    if (reached < 0 || reached != offset)
+        error1("lseek (%s) failed\n", insert_commas4((long long)offset));
+    return 0;
+}
 
 /* ---- memory chunk sets and text buffers ---- */
-
 
