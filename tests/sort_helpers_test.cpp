@@ -13,18 +13,16 @@
 
 namespace {
 
-// Calls bracket on an int array; left and right start at -99 so that a
-// result that must leave them alone can be checked.
-struct BracketResult {
-    int rc, left = -99, right = -99;
-};
-
-BracketResult bracket_ints(const std::vector<int> &a, int key)
+// bracket on an int array as (result, left, right); left and right start
+// at -99 so that a result that must leave them alone can be checked.
+std::vector<int> bracket_ints(const std::vector<int> &a, int key)
 {
-    BracketResult r;
-    r.rc = bracket(&key, a.data(), a.size(), sizeof(int), cmp_integers, &r.left, &r.right);
-    return r;
+    int left = -99, right = -99;
+    int rc = bracket(&key, a.data(), a.size(), sizeof(int), cmp_integers, &left, &right);
+    return {rc, left, right};
 }
+
+using V = std::vector<int>;
 
 // Counts the comparisons that bracket makes.
 int compare_calls = 0;
@@ -98,70 +96,24 @@ TEST(Comparators, StringsAsUnsignedBytesAndByLength)
 
 TEST(Bracket, FiveResults)
 {
-    std::vector<int> a = {1, 3, 3, 3, 5};
-    BracketResult r = bracket_ints(a, 3);
-    EXPECT_EQ(r.rc, 1);
-    EXPECT_EQ(r.left, 1);
-    EXPECT_EQ(r.right, 3);
-
-    r = bracket_ints(a, 4);
-    EXPECT_EQ(r.rc, 0);
-    EXPECT_EQ(r.left, 3);
-    EXPECT_EQ(r.right, 4);
-
-    r = bracket_ints(a, 2);
-    EXPECT_EQ(r.rc, 0);
-    EXPECT_EQ(r.left, 0);
-    EXPECT_EQ(r.right, 1);
-
-    r = bracket_ints(a, 0);
-    EXPECT_EQ(r.rc, -1);
-    EXPECT_EQ(r.left, -99);
-    EXPECT_EQ(r.right, -99);
-
-    r = bracket_ints(a, 6);
-    EXPECT_EQ(r.rc, -2);
-    EXPECT_EQ(r.left, -99);
-    EXPECT_EQ(r.right, -99);
-
-    r = bracket_ints({}, 3);
-    EXPECT_EQ(r.rc, -3);
-    EXPECT_EQ(r.left, -99);
+    V a = {1, 3, 3, 3, 5};
+    EXPECT_EQ(bracket_ints(a, 3), (V{1, 1, 3}));
+    EXPECT_EQ(bracket_ints(a, 4), (V{0, 3, 4}));
+    EXPECT_EQ(bracket_ints(a, 2), (V{0, 0, 1}));
+    EXPECT_EQ(bracket_ints(a, 0), (V{-1, -99, -99}));
+    EXPECT_EQ(bracket_ints(a, 6), (V{-2, -99, -99}));
+    EXPECT_EQ(bracket_ints({}, 3), (V{-3, -99, -99}));
 }
 
 TEST(Bracket, RunsTouchingTheEnds)
 {
-    std::vector<int> a = {2, 2, 2, 2, 2, 2};
-    BracketResult r = bracket_ints(a, 2);
-    EXPECT_EQ(r.rc, 1);
-    EXPECT_EQ(r.left, 0);
-    EXPECT_EQ(r.right, 5);
-
-    std::vector<int> b = {1, 1, 1, 4, 6, 7, 8};
-    r = bracket_ints(b, 1);
-    EXPECT_EQ(r.rc, 1);
-    EXPECT_EQ(r.left, 0);
-    EXPECT_EQ(r.right, 2);
-
-    std::vector<int> c = {1, 4, 6, 7, 9, 9, 9};
-    r = bracket_ints(c, 9);
-    EXPECT_EQ(r.rc, 1);
-    EXPECT_EQ(r.left, 4);
-    EXPECT_EQ(r.right, 6);
-
-    std::vector<int> one = {7};
-    r = bracket_ints(one, 7);
-    EXPECT_EQ(r.rc, 1);
-    EXPECT_EQ(r.left, 0);
-    EXPECT_EQ(r.right, 0);
-    EXPECT_EQ(bracket_ints(one, 6).rc, -1);
-    EXPECT_EQ(bracket_ints(one, 8).rc, -2);
-
-    std::vector<int> two = {3, 5};
-    r = bracket_ints(two, 4);
-    EXPECT_EQ(r.rc, 0);
-    EXPECT_EQ(r.left, 0);
-    EXPECT_EQ(r.right, 1);
+    EXPECT_EQ(bracket_ints({2, 2, 2, 2, 2, 2}, 2), (V{1, 0, 5}));
+    EXPECT_EQ(bracket_ints({1, 1, 1, 4, 6, 7, 8}, 1), (V{1, 0, 2}));
+    EXPECT_EQ(bracket_ints({1, 4, 6, 7, 9, 9, 9}, 9), (V{1, 4, 6}));
+    EXPECT_EQ(bracket_ints({7}, 7), (V{1, 0, 0}));
+    EXPECT_EQ(bracket_ints({7}, 6)[0], -1);
+    EXPECT_EQ(bracket_ints({7}, 8)[0], -2);
+    EXPECT_EQ(bracket_ints({3, 5}, 4), (V{0, 0, 1}));
 }
 
 TEST(Bracket, AgreesWithLinearScanOnEveryKey)
@@ -178,16 +130,14 @@ TEST(Bracket, AgreesWithLinearScanOnEveryKey)
                 if (first < 0) first = (int)i;
                 last = (int)i;
             }
-        BracketResult r = bracket_ints(a, key);
+        V r = bracket_ints(a, key);
         if (first >= 0) {
-            EXPECT_EQ(r.rc, 1) << key;
-            EXPECT_EQ(r.left, first) << key;
-            EXPECT_EQ(r.right, last) << key;
+            EXPECT_EQ(r, (V{1, first, last})) << key;
         } else {
-            ASSERT_EQ(r.rc, 0) << key;
-            EXPECT_LT(a[r.left], key);
-            EXPECT_GT(a[r.right], key);
-            EXPECT_EQ(r.right, r.left + 1);
+            ASSERT_EQ(r[0], 0) << key;
+            EXPECT_LT(a[r[1]], key);
+            EXPECT_GT(a[r[2]], key);
+            EXPECT_EQ(r[2], r[1] + 1);
         }
     }
 }

@@ -229,6 +229,13 @@ TEST(SortFile, BadBudgetsAndMissingInput)
     EXPECT_EQ(o.rc, -1);
     EXPECT_EQ(o.err, "failed to open " + dir.file("missing") + " (No such file or directory)\n");
     EXPECT_EQ(entries(dir.path()), std::vector<std::string>{"in"});
+
+    // A directory opens but cannot be read.
+    std::filesystem::create_directory(dir.file("sub"));
+    o = run_sortfile(dir.file("sub"), dir.file("out"), 100, dir.path());
+    EXPECT_EQ(o.rc, -1);
+    EXPECT_EQ(o.err, "failed to seek/read on " + dir.file("sub") + " to 0\n");
+    EXPECT_FALSE(file_exists(dir.file("out")));
 }
 
 TEST(SortFile, TooLongLineLeavesTheChunksWrittenBefore)
