@@ -327,9 +327,164 @@ char *pretty_difftime(time_t t);
 
 /* ==== Memory chunk sets and text buffers (xfunc) ==== */
 
+/* An append-only arena: blocks are carved back to back (no alignment, no
+ * header) out of large chunks and are all released together by chunk_free. */
+typedef struct {
+    int nchunks;      /* chunks allocated so far */
+    int nchunks_a;    /* capacity of chunks, in entries */
+    char **chunks;    /* the chunks, owned by the set */
+    int init_size;    /* size of an ordinary chunk */
+    int bytes_used;   /* bytes handed out from the newest chunk */
+    int bytes_left;   /* bytes still free at the end of the newest chunk */
+} chunk_set_t;
+
+/* A new, empty set (a chunk_set_t) with ordinary chunks of fragm_size bytes,
+ * 1,048,576 when fragm_size <= 0.  Release it with chunk_free. */
+void *chunk_new(int fragm_size);
+/* len fresh, uninitialised bytes inside the set, valid until chunk_free;
+ * len <= 0 stops with "attempt to allocate %d bytes in the memory chunk set\n". */
+void *chunk_alloc(void *p, int len);
+/* A copy of len bytes of data inside the set; a negative len copies the
+ * NUL-terminated string data with its NUL.  len 0 stops with
+ * "attempt to store 0 bytes in the memory chunk set\n". */
+char *chunk_put(void *p, const void *data, int len);
+/* Releases every chunk and the set; every block handed out becomes invalid. */
+void chunk_free(void *p);
+
+/* One text buffer slot: text kept in pieces of bufsize bytes, without terminators. */
+typedef struct {
+    int opened;       /* 1 while the slot is in use */
+    int bufsize;      /* size of every piece */
+    int nbufs;        /* pieces allocated */
+    int nbufs_a;      /* capacity of bufs, in entries */
+    char **bufs;      /* the pieces, every one full but the last */
+    int left;         /* bytes still free at the end of the last piece */
+} membuf_t;
+
+/* Opens the lowest free of the four text buffer slots with pieces of nb bytes
+ * (1,048,576 when nb <= 0); returns its id 0..3, or -1 when all four are open.
+ * The other membuf_ calls return -1 (or null) for an id that is not open. */
+int membuf_create(int nb);
+/* Frees the buffer's text and frees the slot; returns 0. */
+int membuf_close(int mbid);
+/* Appends the string s without its NUL; returns 0. */
+int membuf_put(int mbid, const char *s);
+/* Appends printf-style output of any length; returns 0, or -1 (nothing
+ * appended) when the format cannot be expanded. */
+int membuf_printf(int mbid, const char *fmt, ...) KT_PRINTF(2, 3);
+/* Writes the whole text to fd (xwrite, one call per piece); returns 0.
+ * The buffer stays as it was. */
+int membuf_write(int mbid, int fd);
+/* The whole text as a new NUL-terminated heap string for the caller to free;
+ * null also when memory runs out.  The buffer stays as it was. */
+char *membuf_accumulate(int mbid);
+
 /* ==== end of Memory chunk sets and text buffers ==== */
 
 /* ==== Numeric data, ranges and small helpers (misc) ==== */
+
+/* One data file read into memory; the cache owns the name and the numbers. */
+typedef struct {
+    char *fname;      /* the name read, or "dropped data file" once dropped */
+    double **data;    /* nrec rows of ncols numbers */
+    int ncols;
+    int nrec;
+} datafile_cache_t;
+
+/* Non-zero when s is a data line: not empty, not starting with "#", CR or LF,
+ * and made only of digits, "eEd.+-", blanks, tabs, CR and LF. */
+int valid_dataline(const char *s);
+/* Reads a data file, or finds it in the process-wide cache; returns the number
+ * of rows, -1 when the file cannot be opened.  *datafile gets the rows and
+ * *ncols the column count; both stay owned by the cache. */
+int read_datafile(const char *fname, double ***datafile, int *ncols);
+/* Column ncol (from 1) of a data file as a new heap array in *data; returns
+ * the number of rows, -1 when the file cannot be read, -2 for a bad ncol. */
+int read_column(const char *fname, int ncol, double **data);
+/* As read_column for "file:column"; a malformed arg gives a warning and -1. */
+int read_one_column(const char *arg, double **data);
+/* Columns of "file:col1[:col2...]": *n gets the column count, *data a new
+ * heap array of *n new column arrays (null for a column that failed).  arg is
+ * cut at its colons.  Returns the row count; a malformed arg gives a warning
+ * and -1.  Columns of different lengths stop the process. */
+int read_n_columns(char *arg, int *n, double ***data);
+/* read_n_columns for exactly two columns, into *data1 and *data2; any other
+ * column count stops the process. */
+int read_two_columns(char *arg, double **data1, double **data2);
+/* Frees the cached numbers of fname; a later read goes to the file again. */
+void drop_datafile(const char *fname);
+/* y2[i] = the piecewise-linear function through (x1[j], y1[j]) at x2[i],
+ * extrapolated along the outermost segments; x1 ascending.  Returns 0. */
+int interpolate_l(const double *x1, const double *y1, int n1,
+                  const double *x2, double *y2, int n2);
+
+/* A closed range of identifiers, s_id <= e_id. */
+typedef struct {
+    int s_id;
+    int e_id;
+} id_range_t;
+
+/* A set of identifiers as ranges sorted by s_id; empty: nr 0, ir null.
+ * The holder owns ir. */
+typedef struct {
+    int nr;
+    id_range_t *ir;
+} rangeset_t;
+
+/* Orders two id_range_t by s_id alone. */
+int cmp_range(const void *e1, const void *e2);
+/* Joins the overlapping and touching ranges of a list sorted by s_id, in
+ * place; returns the new count. */
+int merge_ranges(int nr, id_range_t *ir);
+/* out = the union of two sets, normalised, in a new heap array; returns 0,
+ * -1 when memory runs out. */
+int ranges_merge(const rangeset_t *in1, const rangeset_t *in2, rangeset_t *out);
+/* out = the intersection of two normalised sets, in a new heap array (null
+ * when empty); returns 0, -1 when memory runs out. */
+int ranges_intersect(const rangeset_t *in1, const rangeset_t *in2, rangeset_t *out);
+#ifdef __cplusplus
+/* C++ callers may pass the two input sets by value as well. */
+extern "C++" {
+inline int ranges_merge(rangeset_t in1, rangeset_t in2, rangeset_t *out)
+{
+    return ranges_merge(&in1, &in2, out);
+}
+inline int ranges_intersect(rangeset_t in1, rangeset_t in2, rangeset_t *out)
+{
+    return ranges_intersect(&in1, &in2, out);
+}
+}
+#endif
+
+/* Mode bits of a listing's mode text such as "-rw-r--r--"; 0 when invalid. */
+int perm_t2b(const char *s);
+/* The nine-character permission text of the mode bits, in a static buffer
+ * overwritten by the next call. */
+char *perm_b2t(int rights);
+/* 1 when s starts like an entry of a long directory listing: a valid mode
+ * text and a blank at position 10; otherwise 0. */
+int is_unix_file_entry(const char *s);
+
+/* Fraction (0..1) of control bytes among the first nbytes of s, not counting
+ * a trailing run of NUL and 0x1A bytes; 1 when nothing remains. */
+long double binchars(const void *s, int nbytes);
+/* Fraction (0..1) of bytes that are neither letters, high bytes nor white
+ * space among those that are not white space; trimmed as binchars. */
+long double nontextchars(const void *s, int nbytes);
+/* Writes len bytes to standard output, unprintable ones as "[%02x]";
+ * returns the result of the last write (len when nothing was written). */
+int print_binary(const void *s, int len);
+/* Writes len bytes to fp as bits, "1010-0101 0000-0001". */
+void fprint_bits(FILE *fp, const void *s, int len);
+
+/* The directory from which the program argv0 was started, found through
+ * PATH if need be, as a new heap string ("." for the current directory);
+ * null when it cannot be found. */
+char *locate_exec_path(const char *argv0);
+/* A copy of s in a permanent store; it is never freed. */
+char *chunk_add(const char *s);
+/* x to the power pwr, multiplied out; 1 when pwr <= 0. */
+long double ipow(long double x, int pwr);
 
 /* ==== end of Numeric data, ranges and small helpers ==== */
 
