@@ -39,8 +39,9 @@ void write_records(const std::string &path, const std::vector<Rec> &recs)
 {
     int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     ASSERT_GE(fd, 0);
-    if (!recs.empty())
+    if (!recs.empty()) {
         ASSERT_EQ(write(fd, recs.data(), recs.size() * sizeof(Rec)), (ssize_t)(recs.size() * sizeof(Rec)));
+    }
     close(fd);
 }
 
