@@ -23,6 +23,8 @@
 #include <cerrno>
 #include <climits>
 #include <cstdint>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -34,6 +36,9 @@ using kt_test::TempDir;
 using kt_test::write_file;
 
 namespace {
+
+// Where the blocks that use up the heap go, so that their calls stay.
+void *volatile heap_sink;
 
 // Exit status of a child that could not set up its mount namespace.
 constexpr int kNoMounts = 77;
@@ -255,12 +260,139 @@ TEST(MemoryExhaustion, CheckedAllocationsStopWithTheRequestedSize)
 
     // With the heap used up, even a short duplicate fails, naming the text.
     r = run_with_small_address_space([] {
-        static void *volatile last;  // keeps the compiler from dropping the calls
         for (size_t block = 1 << 20; block >= 16; block /= 2)
-            while ((last = malloc(block)) != nullptr) {
-            }
+            for (void *p; (p = malloc(block)) != nullptr;)
+                heap_sink = p;
         xstrdup("sdelki_2013.xls");
     });
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.err, "not enough memory; strdup sdelki_2013.xls failed\n");
+}
+
+// The file sort's temporary directory cannot take its chunk files: the sort
+// reports the chunk it could not open and fails, leaving its input as it was.
+TEST(SortTempDir, UnwritableTempDirFailsTheSortAndKeepsTheInput)
+{
+    TempDir dir;
+    std::string in = dir.file("in"), out = dir.file("out"), plain = dir.file("plain");
+    write_file(in, "pear\napple\nfig\n");
+    write_file(plain, "");
+
+    auto r = run_in_child([&] {
+        printf("%d %u", sortfile(in.c_str(), out.c_str(), cmp_str, 1024, (plain + "/tmp").c_str()),
+               (unsigned)getpid());
+    });
+    ASSERT_TRUE(r.exited);
+    unsigned pid = 0;
+    int rc = 0;
+    ASSERT_EQ(sscanf(r.out.c_str(), "%d %u", &rc, &pid), 2);
+    EXPECT_EQ(rc, -1);
+    EXPECT_EQ(r.err, "cannot open chunk file " + plain + "/tmp/sortfile." + std::to_string(pid) +
+                         ".0 " + reason(ENOTDIR) + "\n");
+    EXPECT_EQ(read_file(in), "pear\napple\nfig\n");
+    EXPECT_FALSE(kt_test::file_exists(out));
+
+    std::string chunks = dir.file("chunks");
+    ASSERT_EQ(mkdir(chunks.c_str(), 0777), 0);
+    r = run_with_mounts([&] { return make_read_only(chunks); }, [&] {
+        printf("%d %u", sortfile(in.c_str(), out.c_str(), cmp_str, 1024, chunks.c_str()),
+               (unsigned)getpid());
+    });
+    SKIP_WITHOUT_MOUNTS(r);
+    ASSERT_EQ(sscanf(r.out.c_str(), "%d %u", &rc, &pid), 2);
+    EXPECT_EQ(rc, -1);
+    EXPECT_EQ(r.err, "cannot open chunk file " + chunks + "/sortfile." + std::to_string(pid) +
+                         ".0 " + reason(EROFS) + "\n");
+    EXPECT_EQ(read_file(in), "pear\napple\nfig\n");
+}
+
+// A temporary directory that fills up while a chunk is written, and an output
+// that cannot take the merged lines.
+TEST(SortTempDir, FullDisksFailTheSort)
+{
+    TempDir dir;
+    std::string in = dir.file("in"), chunks = dir.file("chunks");
+    ASSERT_EQ(mkdir(chunks.c_str(), 0777), 0);
+    std::string lines;
+    for (int i = 0; i < 4000; i++)
+        lines += "line " + std::to_string(4000 - i) + "\n";  // about 40 KB
+    write_file(in, lines);
+
+    auto r = run_with_mounts([&] { return mount_small_tmpfs(chunks, "8k"); }, [&] {
+        printf("%d %u", sortfile(in.c_str(), dir.file("out").c_str(), cmp_str, 16384, chunks.c_str()),
+               (unsigned)getpid());
+    });
+    SKIP_WITHOUT_MOUNTS(r);
+    unsigned pid = 0;
+    int rc = 0;
+    ASSERT_EQ(sscanf(r.out.c_str(), "%d %u", &rc, &pid), 2);
+    EXPECT_EQ(rc, -1);
+    // Whether the shortage shows in a write or in the close depends on buffering.
+    std::string chunk0 = chunks + "/sortfile." + std::to_string(pid) + ".0 " + reason(ENOSPC) + "\n";
+    EXPECT_TRUE(r.err == "cannot write to " + chunk0 || r.err == "cannot close " + chunk0) << r.err;
+    EXPECT_EQ(read_file(in), lines);
+
+    // Several chunks merged into a device that is always full.
+    std::string full = dir.file("full");
+    ASSERT_EQ(symlink("/dev/full", full.c_str()), 0);
+    r = run_in_child([&] { printf("%d", sortfile(in.c_str(), full.c_str(), cmp_str, 16384, chunks.c_str())); });
+    EXPECT_EQ(r.out, "-1");
+    EXPECT_TRUE(r.err == "error writing " + full + " " + reason(ENOSPC) + "\n" ||
+                r.err == "failed to close " + full + " " + reason(ENOSPC) + "\n")
+        << r.err;
+    EXPECT_EQ(read_file(in), lines);
+}
+
+// The sort's work buffer comes from the plain allocator: a budget the address
+// space cannot hold is a warning and -1, not the end of the process.
+TEST(SortMemory, ABudgetTooLargeForTheAddressSpaceFailsTheSort)
+{
+#if defined(__SANITIZE_ADDRESS__)
+    GTEST_SKIP() << "the address sanitizer's allocator ignores address-space limits";
+#endif
+    TempDir dir;
+    write_file(dir.file("in"), "b\na\n");
+    auto r = run_with_small_address_space([&] {
+        printf("%d", sortfile(dir.file("in").c_str(), dir.file("out").c_str(), cmp_str, 1 << 30,
+                              dir.path().c_str()));
+    });
+    EXPECT_TRUE(r.exited);
+    EXPECT_EQ(r.out, "-1");
+    EXPECT_EQ(r.err, "cannot allocate 1073741824 bytes\n");
+}
+
+// The record sort stops the process when its run files cannot be made or
+// filled, naming the run file (or the write size) as the checked operations do.
+TEST(SortTempDir, RecordSortStopsWhenRunFilesCannotBeWritten)
+{
+    TempDir dir;
+    std::vector<int32_t> records;
+    for (int i = 0; i < 1000; i++)
+        records.push_back((i * 7919) % 1000);
+    std::string bytes((const char *)records.data(), records.size() * sizeof(int32_t));
+    std::string in = dir.file("records"), plain = dir.file("plain"), runs = dir.file("runs");
+    write_file(in, bytes);
+    write_file(plain, "");
+    ASSERT_EQ(mkdir(runs.c_str(), 0777), 0);
+
+    // 400 bytes of budget: runs of 100 records, each in a file of its own.
+    auto sort_records = [&](const std::string &tmp_path) {
+        printf("%u", (unsigned)getpid());
+        fflush(stdout);
+        int fh_in = xopen("%s", in.c_str());
+        int fh_out = xcreate("%s", dir.file("sorted").c_str());
+        fsort(fh_in, fh_out, 1000, 4, cmp_integers, qsort, 400, tmp_path.c_str());
+    };
+    auto r = run_in_child([&] { sort_records(plain + "/tmp"); });
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "cannot create/truncate " + plain + "/tmp/" + r.out + "-0\n");
+    EXPECT_EQ(read_file(in), bytes);
+
+    // One page of room: the first run file fits, the second cannot be written.
+    r = run_with_mounts([&] { return mount_small_tmpfs(runs, "4k"); },
+                        [&] { sort_records(runs); });
+    SKIP_WITHOUT_MOUNTS(r);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "error writing 400 bytes\n");
+    EXPECT_EQ(read_file(in), bytes);
 }
