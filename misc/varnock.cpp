@@ -7,9 +7,16 @@
 
 #include "keltools.h"
 
+#include <algorithm>
+#include <charconv>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <string_view>
+#include <unordered_set>
+
+#include <dirent.h>
 
 #ifndef VARNOCK_VERSION
 #define VARNOCK_VERSION "1.0.0"
@@ -31,6 +38,15 @@ typedef struct {
     double commission;   // total fees
 } transaction_t;
 
+// The trade array: room for nt_a records, nt of them in use.  It starts with
+// room for 16384 and grows as the import needs; every later step works on it
+// in place and leaves a shorter prefix.
+typedef struct {
+    transaction_t *T;
+    int nt;
+    int nt_a;
+} trade_array_t;
+
 static int cmp_transaction_time(const void *e1, const void *e2);
 static int cmp_transaction_no(const void *e1, const void *e2);
 static int cmp_transaction_order(const void *e1, const void *e2);
@@ -38,18 +54,74 @@ static int cmp_transaction_stock(const void *e1, const void *e2);
 static int cmp_transaction_year_stock(const void *e1, const void *e2);
 static void write_reports(transaction_t *T, int nt);
 
+// Output streams get large buffers: they take millions of short writes.
+static FILE *open_output(const char *name)
+{
+    FILE *fp = xfopen(name, "w");
+    setvbuf(fp, nullptr, _IOFBF, 1 << 20);
+    return fp;
+}
+
+static const int initial_capacity = 16384;
+
+static void allocate_trades(trade_array_t *A)
+{
+    A->nt_a = initial_capacity;
+    A->nt = 0;
+    A->T = (transaction_t *)xmalloc(sizeof(transaction_t) * (size_t)A->nt_a);
+}
+
+// The slot at index nt, growing the array when it is full.
+static transaction_t *next_slot(trade_array_t *A)
+{
+    if (A->nt == A->nt_a) {
+        if (A->nt_a > INT32_MAX / 2)
+            error1("too many transactions (%d)\n", A->nt);
+        A->nt_a *= 2;
+        A->T = (transaction_t *)xrealloc(A->T, sizeof(transaction_t) * (size_t)A->nt_a);
+    }
+    return A->T + A->nt;
+}
+
+// Security codes and names repeat on almost every row, so each distinct text
+// is copied once and shared by all records that carry it.  The copies live
+// until the process ends, like the records themselves.
+static char *text_copy(const char *s, size_t len)
+{
+    static std::unordered_set<std::string_view> *texts = new std::unordered_set<std::string_view>;
+    std::string_view key(s, len);
+    auto it = texts->find(key);
+    if (it != texts->end())
+        return (char *)it->data();
+    char *copy = (char *)xmalloc(len + 1);
+    memcpy(copy, s, len);
+    copy[len] = 0;
+    texts->insert(std::string_view(copy, len));
+    return copy;
+}
+
 /* ---- trade orderings ---- */
+
+// A difference of two 32-bit fields, or its sign alone when the difference
+// does not fit 32 bits (so the ordering stays consistent for any values).
+static int diff32(int32_t a, int32_t b)
+{
+    int64_t d = (int64_t)a - (int64_t)b;
+    if (d > INT32_MAX) return 1;
+    if (d < INT32_MIN) return -1;
+    return (int)d;
+}
 
 // Plain differences of the fields, year first; 0 when the times are equal.
 static int cmp_transaction_time(const void *e1, const void *e2)
 {
     const transaction_t *a = (const transaction_t *)e1, *b = (const transaction_t *)e2;
-    if (a->y != b->y) return a->y - b->y;
-    if (a->mo != b->mo) return a->mo - b->mo;
-    if (a->d != b->d) return a->d - b->d;
-    if (a->h != b->h) return a->h - b->h;
-    if (a->mi != b->mi) return a->mi - b->mi;
-    return a->s - b->s;
+    if (a->y != b->y) return diff32(a->y, b->y);
+    if (a->mo != b->mo) return diff32(a->mo, b->mo);
+    if (a->d != b->d) return diff32(a->d, b->d);
+    if (a->h != b->h) return diff32(a->h, b->h);
+    if (a->mi != b->mi) return diff32(a->mi, b->mi);
+    return diff32(a->s, b->s);
 }
 
 static int cmp_int64(int64_t a, int64_t b)
@@ -68,26 +140,525 @@ static int cmp_transaction_order(const void *e1, const void *e2)
     return c ? c : cmp_transaction_time(e1, e2);
 }
 
+// Names are shared copies, so equal pointers need no byte comparison.
+static int cmp_stock_names(const char *a, const char *b)
+{
+    return a == b ? 0 : strcmp(a, b);
+}
+
 static int cmp_transaction_stock(const void *e1, const void *e2)
 {
-    int c = strcmp(((const transaction_t *)e1)->stock, ((const transaction_t *)e2)->stock);
+    int c = cmp_stock_names(((const transaction_t *)e1)->stock, ((const transaction_t *)e2)->stock);
     return c ? c : cmp_transaction_time(e1, e2);
 }
 
 static int cmp_transaction_year_stock(const void *e1, const void *e2)
 {
     const transaction_t *a = (const transaction_t *)e1, *b = (const transaction_t *)e2;
-    if (a->y != b->y) return a->y - b->y;
-    int c = strcmp(a->stock, b->stock);
+    if (a->y != b->y) return diff32(a->y, b->y);
+    int c = cmp_stock_names(a->stock, b->stock);
     return c ? c : cmp_transaction_time(e1, e2);
 }
 
+// Sorts n records by one of the orderings above; records it ranks equal may
+// end up in any order.
+template <int (*cmp)(const void *, const void *)>
+static void sort_trades(transaction_t *T, int n)
+{
+    std::sort(T, T + n, [](const transaction_t &a, const transaction_t &b) { return cmp(&a, &b) < 0; });
+}
 
 /* ---- import ---- */
 
+// Number conversions of the row parser.  They give exactly what the scan
+// format "%d", atof() and printf("%.Nf") give, with the common cases done
+// inline and everything unusual handed to the C library itself.
+
+static bool is_c_space(unsigned char c)
+{
+    return c == ' ' || (c >= '\t' && c <= '\r');
+}
+
+static bool is_digit(unsigned char c)
+{
+    return c >= '0' && c <= '9';
+}
+
+// One "%d" conversion of the scan format: blanks, a sign, at least one digit;
+// the value as strtol() gives it (saturated to 64 bits), then cut to int.
+static bool scan_int(const char *&p, int32_t *out)
+{
+    const unsigned char *s = (const unsigned char *)p;
+    while (is_c_space(*s))
+        s++;
+    bool negative = *s == '-';
+    if (*s == '-' || *s == '+')
+        s++;
+    if (!is_digit(*s))
+        return false;
+    uint64_t v = 0;
+    bool overflow = false;
+    for (; is_digit(*s); s++) {
+        unsigned d = *s - '0';
+        if (v > (UINT64_MAX - d) / 10)
+            overflow = true;
+        else
+            v = v * 10 + d;
+    }
+    int64_t wide;
+    if (negative)
+        wide = overflow || v > (uint64_t)INT64_MAX + 1 ? INT64_MIN : (int64_t)(0 - v);
+    else
+        wide = overflow || v > (uint64_t)INT64_MAX ? INT64_MAX : (int64_t)v;
+    *out = (int32_t)(uint32_t)(uint64_t)wide;
+    p = (const char *)s;
+    return true;
+}
+
+// The scan format "%d.%d.%d %d:%d:%d" over cell 0: the number of values read.
+static int scan_date_time(const char *s, transaction_t *T)
+{
+    int32_t *field[6] = {&T->d, &T->mo, &T->y, &T->h, &T->mi, &T->s};
+    const char separator[6] = {'.', '.', ' ', ':', ':', 0};
+    const char *p = s;
+    for (int i = 0; i < 6; i++) {
+        if (!scan_int(p, field[i]))
+            return i;
+        if (separator[i] == ' ') {
+            while (is_c_space((unsigned char)*p))
+                p++;
+        } else if (separator[i]) {
+            if (*p != separator[i])
+                return i + 1;
+            p++;
+        }
+    }
+    return 6;
+}
+
+// atof(): plain decimals of up to 19 significant digits and a small scale
+// are exact in double arithmetic (one correctly rounded division); anything
+// else (exponents, hexadecimal, inf, nan, long digit strings) goes to strtod.
+static double to_double(const char *s)
+{
+    if (!*s)
+        return 0;
+    static const double pow10[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
+                                   1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
+                                   1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+    const unsigned char *p = (const unsigned char *)s;
+    bool negative = *p == '-';
+    if (*p == '-' || *p == '+')
+        p++;
+    uint64_t m = 0;
+    int digits = 0, scale = 0;
+    for (; is_digit(*p); p++, digits++)
+        m = m * 10 + (*p - '0');
+    if (*p == '.') {
+        for (p++; is_digit(*p); p++, digits++, scale++)
+            m = m * 10 + (*p - '0');
+    }
+    bool plain = digits > 0 && digits <= 19 && scale <= 22 && m <= (1ULL << 53) && *p != 'e' && *p != 'E' &&
+                 !(m == 0 && (*p == 'x' || *p == 'X'));
+    if (!plain)
+        return strtod(s, nullptr);
+    double v = (double)m / pow10[scale];
+    return negative ? -v : v;
+}
+
+// Appends v as printf("%0*d", width, v) would.
+static char *put_int(char *o, int64_t v, int width)
+{
+    char digits[24];
+    uint64_t u = v < 0 ? 0 - (uint64_t)v : (uint64_t)v;
+    int n = 0;
+    do {
+        digits[n++] = (char)('0' + u % 10);
+        u /= 10;
+    } while (u);
+    if (v < 0) {
+        *o++ = '-';
+        width--;
+    }
+    for (int i = n; i < width; i++)
+        *o++ = '0';
+    while (n)
+        *o++ = digits[--n];
+    return o;
+}
+
+// Appends text right-aligned in width columns, as "%*s" would.
+static char *put_text(char *o, const char *s, size_t len, int width)
+{
+    for (size_t i = len; i < (size_t)width; i++)
+        *o++ = ' ';
+    memcpy(o, s, len);
+    return o + len;
+}
+
+// Appends v as printf("%*.*f", width, precision, v) would.
+static char *put_fixed(char *o, double v, int width, int precision)
+{
+    char text[400];
+    auto r = std::to_chars(text, text + sizeof text, v, std::chars_format::fixed, precision);
+    return put_text(o, text, (size_t)(r.ptr - text), width);
+}
+
+// The trade line of a record, as the format
+// "%02d.%02d.%04d %02d:%02d:%02d %15s %12s %1d %10.5f %15.3f %5.3f\n" gives it,
+// with the order number in plain decimal and the security name.
+static void write_trade_line(FILE *fp, const transaction_t *T)
+{
+    char line[1100];
+    char *o = line;
+    o = put_int(o, T->d, 2), *o++ = '.';
+    o = put_int(o, T->mo, 2), *o++ = '.';
+    o = put_int(o, T->y, 4), *o++ = ' ';
+    o = put_int(o, T->h, 2), *o++ = ':';
+    o = put_int(o, T->mi, 2), *o++ = ':';
+    o = put_int(o, T->s, 2), *o++ = ' ';
+    const char *order = insert_commas6(T->order);
+    o = put_text(o, order, strlen(order), 15), *o++ = ' ';
+    size_t stock_len = strlen(T->stock);
+    for (size_t i = stock_len; i < 12; i++)
+        *o++ = ' ';
+    fwrite_unlocked(line, 1, (size_t)(o - line), fp);
+    fwrite_unlocked(T->stock, 1, stock_len, fp);
+    o = line;
+    *o++ = ' ';
+    o = put_int(o, T->direction, 1), *o++ = ' ';
+    o = put_fixed(o, T->price, 10, 5), *o++ = ' ';
+    o = put_fixed(o, T->amount, 15, 3), *o++ = ' ';
+    o = put_fixed(o, T->commission, 5, 3), *o++ = '\n';
+    fwrite_unlocked(line, 1, (size_t)(o - line), fp);
+}
+
+// First occurrence of needle (n bytes) in [p, end), or null.
+static const char *find(const char *p, const char *end, const char *needle, size_t n)
+{
+    while (end - p >= (ptrdiff_t)n) {
+        p = (const char *)memchr(p, needle[0], (size_t)(end - p - (ptrdiff_t)n + 1));
+        if (!p)
+            return nullptr;
+        if (memcmp(p, needle, n) == 0)
+            return p;
+        p++;
+    }
+    return nullptr;
+}
+
+static const int max_cells = 64;
+static const int row_cells = 16;
+
+typedef struct {
+    const char *b, *e;   // the cell's text, between its opening tag and "</td>"
+} cell_t;
+
+// Cuts a row into cells: the text after each "<td...>" up to its "</td>".
+// Returns the number of cells, stopping once one more than a trade row has
+// been found (such a row is rejected whatever the rest holds).
+static int find_cells(const char *p, const char *end, cell_t *w)
+{
+    int nw = 0;
+    while (nw <= row_cells) {
+        const char *td = find(p, end, "<td", 3);
+        if (!td)
+            break;
+        const char *gt = (const char *)memchr(td, '>', (size_t)(end - td));
+        if (!gt)
+            break;
+        const char *close = find(gt, end, "</td>", 5);
+        if (!close)
+            break;
+        w[nw].b = gt + 1;
+        w[nw].e = close;
+        nw++;
+        p = close + 1;
+    }
+    return nw;
+}
+
+// Copies a cell to o without its tags (each "<" through the first ">" after
+// it) and, when drop_spaces, without its space characters; terminates the
+// copy and returns the position after it, or null when a "<" has no ">".
+static char *clean_cell(const cell_t *c, char *o, bool drop_spaces)
+{
+    const char *p = c->b;
+    while (p < c->e) {
+        const char *lt = (const char *)memchr(p, '<', (size_t)(c->e - p));
+        const char *stop = lt ? lt : c->e;
+        if (drop_spaces) {
+            for (; p < stop; p++)
+                if (*p != ' ')
+                    *o++ = *p;
+        } else {
+            memcpy(o, p, (size_t)(stop - p));
+            o += stop - p;
+        }
+        if (!lt)
+            break;
+        const char *gt = (const char *)memchr(lt, '>', (size_t)(c->e - lt));
+        if (!gt)
+            return nullptr;
+        p = gt + 1;
+    }
+    *o++ = 0;
+    return o;
+}
+
+// The parser's private copy of the cleaned cells, reused from row to row;
+// an unusually large one is given back after its row.
+static char *scratch;
+static size_t scratch_size;
+static const size_t scratch_keep = 1 << 20;
+
+static char *scratch_for(size_t n)
+{
+    if (n > scratch_size) {
+        free(scratch);
+        scratch = (char *)xmalloc(n);
+        scratch_size = n;
+    }
+    return scratch;
+}
+
+static void scratch_trim(void)
+{
+    if (scratch_size > scratch_keep) {
+        free(scratch);
+        scratch = nullptr;
+        scratch_size = 0;
+    }
+}
+
+static const char word_buy[] = "\xca\xf3\xef\xeb\xff";               // "Купля" in cp1251
+static const char word_sale[] = "\xcf\xf0\xee\xe4\xe0\xe6\xe0";      // "Продажа" in cp1251
+
+// Reads one table row (the text between "<tr>" and "</tr>", len bytes, no
+// NUL inside) into T.  Returns 0, or the reject code: -1 for a row that is
+// not sixteen well-formed cells, -2 for a cell 0 that is no date and time,
+// -4 for a direction that is neither buy nor sale.
+static int parse_row(const char *row, size_t len, transaction_t *T)
+{
+    cell_t w[max_cells];
+    if (find_cells(row, row + len, w) != row_cells)
+        return -1;
+    char *text[row_cells];
+    char *o = scratch_for(len + row_cells);
+    int r = 0;
+    for (int i = 0; i < row_cells && r == 0; i++) {
+        text[i] = o;
+        o = clean_cell(&w[i], o, i >= 7);
+        if (!o)
+            r = -1;
+    }
+    if (r == 0 && scan_date_time(text[0], T) < 6)
+        r = -2;
+    if (r == 0) {
+        if (strcmp(text[6], word_buy) == 0)
+            T->direction = 1;
+        else if (strcmp(text[6], word_sale) == 0)
+            T->direction = 2;
+        else
+            r = -4;
+    }
+    if (r == 0) {
+        T->no = strtoq1(text[1], nullptr, 10);
+        T->order = strtoq1(text[2], nullptr, 10);
+        T->ticker = text_copy(text[3], strlen(text[3]));
+        T->stock = text_copy(text[4], strlen(text[4]));
+        T->price = to_double(text[8]);
+        T->amount = to_double(text[9]);
+        T->commission = 0;
+        for (int i = 10; i <= 14; i++)
+            T->commission += to_double(text[i]);
+    }
+    scratch_trim();
+    return r;
+}
+
+// The row parser over a row text ended by its NUL.
+[[maybe_unused]] static int parse_html_transaction(const char *s, transaction_t *T)
+{
+    return parse_row(s, strlen(s), T);
+}
+
+// Reads the rows of one loaded trade file (len bytes and a NUL); each
+// "</tr>" that ends a row is overwritten with a NUL.  An embedded NUL ends
+// the text, as does a "<tr>" without a later "</tr>".
+static void import_rows(char *text, size_t len, trade_array_t *A, FILE *fpo1, FILE *fpo2)
+{
+    const char *nul = (const char *)memchr(text, 0, len);
+    const char *end = nul ? nul : text + len;
+    const char *p = text;
+    for (;;) {
+        const char *tr = find(p, end, "<tr>", 4);
+        if (!tr)
+            break;
+        char *close = (char *)find(tr + 4, end, "</tr>", 5);
+        if (!close)
+            break;
+        *close = 0;
+        const char *row = tr + 4;
+        transaction_t *slot = next_slot(A);
+        int r = parse_row(row, (size_t)(close - row), slot);
+        if (r == 0) {
+            write_trade_line(fpo1, slot);
+            A->nt++;
+        } else {
+            fprintf(fpo2, "%d| ", r);
+            fwrite_unlocked(row, 1, (size_t)(close - row), fpo2);
+            putc_unlocked('\n', fpo2);
+        }
+        p = close + 1;
+    }
+}
+
+static bool is_trade_file(const char *name)
+{
+    return fnmatch1("sdelki*.xls", name, FNMATCH1_CASEFOLD) == 0;
+}
+
+// Imports every trade file of the current directory, in listing order.
+static void import_trade_files(trade_array_t *A, FILE *fpo1, FILE *fpo2)
+{
+    DIR *dir = opendir(".");
+    if (!dir)
+        error1("failed to scan current directory\n");
+    while (struct dirent *entry = readdir(dir)) {
+        if (!is_trade_file(entry->d_name))
+            continue;
+        warning1("reading %s...\n", entry->d_name);
+        char *text = nullptr;
+        long len = load_file(entry->d_name, &text);
+        if (len <= 0)
+            continue;
+        import_rows(text, (size_t)len, A, fpo1, fpo2);
+        free(text);
+    }
+    closedir(dir);
+}
 
 /* ---- de-duplication, totals and consolidation ---- */
 
+// A total as a whole number: truncated toward zero to 64 bits (saturated at
+// the ends of the range; not-a-number counts as 0).
+static int64_t whole_part(double v)
+{
+    if (v != v)
+        return 0;
+    if (v >= 9223372036854775808.0)
+        return INT64_MAX;
+    if (v <= -9223372036854775808.0)
+        return INT64_MIN;
+    return (int64_t)v;
+}
+
+// Prints one total line: the label, then the whole number grouped with ","
+// every three digits, "-" in front when negative.
+static void print_total(const char *label, int64_t v)
+{
+    uint64_t magnitude = v < 0 ? 0 - (uint64_t)v : (uint64_t)v;
+    warning1("%s%s%s\n", label, v < 0 ? "-" : "", insert_commas4((long long)magnitude));
+}
+
+// Sorts by trade number and keeps one record of every trade number; prints
+// the count and the money totals of the unique trades.  Returns the count.
+static int remove_duplicates(transaction_t *T, int nt)
+{
+    sort_trades<cmp_transaction_no>(T, nt);
+    int n = uniq(T, (size_t)nt, sizeof(transaction_t), cmp_transaction_no);
+    double sum_spent = 0, sum_gained = 0, sum_comm = 0;
+    for (int i = 0; i < n; i++) {
+        if (T[i].direction == 1)
+            sum_spent += T[i].amount;
+        else if (T[i].direction == 2)
+            sum_gained += T[i].amount;
+        sum_comm += T[i].commission;
+    }
+    warning1("%d unique transactions\n", n);
+    int64_t spent = whole_part(sum_spent);
+    print_total("Spent:  ", spent);
+    print_total("Gained: ", whole_part(sum_gained));
+    print_total("Volume: ", whole_part((double)spent + sum_gained));
+    print_total("Comms:  ", whole_part(sum_comm));
+    return n;
+}
+
+// The group merge: folds T[1..n-1] into the head T[0] (money and fees summed,
+// price = total money / total units).  The other records must name the
+// head's security and direction.
+static void merge_group(transaction_t *T, int n)
+{
+    transaction_t *head = T;
+    double quantity = head->amount / head->price;
+    for (int i = 1; i < n; i++) {
+        const transaction_t *t = T + i;
+        quantity += t->amount / t->price;
+        head->amount += t->amount;
+        head->commission += t->commission;
+        if (strcmp(t->stock, head->stock) != 0)
+            error1("internal error, stock does not match\n");
+        if (t->direction != head->direction)
+            error1("internal error, direction does not match\n");
+    }
+    head->price = head->amount / quantity;
+}
+
+// Folds each group of neighbouring records that same_group() joins to its
+// head into one record, written from index 0; returns the new count.
+template <bool (*same_group)(const transaction_t *head, const transaction_t *t)>
+static int fold_groups(transaction_t *T, int n)
+{
+    int w = 0;
+    for (int i = 0; i < n;) {
+        int j = i + 1;
+        while (j < n && same_group(T + i, T + j))
+            j++;
+        if (j - i > 1)
+            merge_group(T + i, j - i);
+        if (w != i)
+            T[w] = T[i];
+        w++;
+        i = j;
+    }
+    return w;
+}
+
+static bool same_order(const transaction_t *head, const transaction_t *t)
+{
+    return t->order == head->order;
+}
+
+static bool same_day_run(const transaction_t *head, const transaction_t *t)
+{
+    return t->y == head->y && t->mo == head->mo && t->d == head->d &&
+           cmp_stock_names(t->stock, head->stock) == 0 && t->direction == head->direction;
+}
+
+// Folds the fills of every order into one record; returns the count.
+static int consolidate_orders(transaction_t *T, int n)
+{
+    sort_trades<cmp_transaction_order>(T, n);
+    return fold_groups<same_order>(T, n);
+}
+
+// Folds unbroken runs of one security, day and direction into one record;
+// returns the count.
+static int consolidate_days(transaction_t *T, int n)
+{
+    sort_trades<cmp_transaction_stock>(T, n);
+    return fold_groups<same_day_run>(T, n);
+}
+
+// "orders.txt": one trade line per final record.
+static void write_orders(const transaction_t *T, int n)
+{
+    FILE *fp = open_output("orders.txt");
+    for (int i = 0; i < n; i++)
+        write_trade_line(fp, T + i);
+    xfclose(fp);
+}
 
 /* ---- money and quantity text ---- */
 
@@ -103,8 +674,26 @@ static void write_reports(transaction_t *T, int nt)
 
 /* ---- the run ---- */
 
+static trade_array_t trades;
+
 int main()
 {
+    FILE *fpo1 = open_output("imported.txt");
+    FILE *fpo2 = open_output("garbage.txt");
+    allocate_trades(&trades);
+    import_trade_files(&trades, fpo1, fpo2);
+    xfclose(fpo1);
+    xfclose(fpo2);
+    if (trades.nt == 0)
+        error1("no transactions were found\n");
+    warning1("%d transactions imported\n", trades.nt);
+    int n = remove_duplicates(trades.T, trades.nt);
+    n = consolidate_orders(trades.T, n);
+    n = consolidate_days(trades.T, n);
+    warning1("%d orders\n", n);
+    write_orders(trades.T, n);
+    write_reports(trades.T, n);
     warning1("success\n");
+    getchar();
     return 0;
 }
