@@ -17,6 +17,9 @@
 #include <unordered_set>
 
 #include <dirent.h>
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
 
 #ifndef VARNOCK_VERSION
 #define VARNOCK_VERSION "1.0.0"
@@ -333,49 +336,85 @@ static void write_trade_line(FILE *fp, const transaction_t *T)
     fwrite_unlocked(line, 1, (size_t)(o - line), fp);
 }
 
-// First occurrence of needle (n bytes) in [p, end), or null.
-static const char *find(const char *p, const char *end, const char *needle, size_t n)
+// First byte c in [p, end), or null; sixteen bytes at a time where it can.
+static inline const char *find_byte(const char *p, const char *end, char c)
 {
-    while (end - p >= (ptrdiff_t)n) {
-        p = (const char *)memchr(p, needle[0], (size_t)(end - p - (ptrdiff_t)n + 1));
-        if (!p)
-            return nullptr;
-        if (memcmp(p, needle, n) == 0)
-            return p;
-        p++;
+#ifdef __SSE2__
+    const __m128i needle = _mm_set1_epi8(c);
+    while (end - p >= 16) {
+        unsigned m = (unsigned)_mm_movemask_epi8(_mm_cmpeq_epi8(_mm_loadu_si128((const __m128i *)p), needle));
+        if (m)
+            return p + __builtin_ctz(m);
+        p += 16;
     }
+#endif
+    for (; p < end; p++)
+        if (*p == c)
+            return p;
     return nullptr;
 }
 
-static const int max_cells = 64;
+// Whether the text at p (before end) begins with the literal.
+template <size_t n>
+static inline bool starts(const char *p, const char *end, const char (&literal)[n])
+{
+    return end - p >= (ptrdiff_t)(n - 1) && memcmp(p, literal, n - 1) == 0;
+}
+
+// First "<tr>" in [p, end), or null.
+static const char *find_row_start(const char *p, const char *end)
+{
+    for (; (p = find_byte(p, end, '<')); p++)
+        if (starts(p, end, "<tr>"))
+            return p;
+    return nullptr;
+}
+
 static const int row_cells = 16;
 
 typedef struct {
     const char *b, *e;   // the cell's text, between its opening tag and "</td>"
+    bool tags;           // whether a "<" stands in it
 } cell_t;
 
-// Cuts a row into cells: the text after each "<td...>" up to its "</td>".
-// Returns the number of cells, stopping once one more than a trade row has
-// been found (such a row is rejected whatever the rest holds).
-static int find_cells(const char *p, const char *end, cell_t *w)
+// One pass over a row from p: cuts it into cells (the text after each
+// "<td...>" up to the next "</td>"), stopping the count once there is one
+// more than a trade row has, and, when to_row_end, finds the "</tr>" that
+// ends the row, which also ends the cells.  Stores the cell count in *nw and
+// returns the row end: the "</tr>", or end when !to_row_end, or null when
+// there is no "</tr>".
+template <bool to_row_end>
+static const char *cut_row(const char *p, const char *end, cell_t *w, int *nw)
 {
-    int nw = 0;
-    while (nw <= row_cells) {
-        const char *td = find(p, end, "<td", 3);
-        if (!td)
-            break;
-        const char *gt = (const char *)memchr(td, '>', (size_t)(end - td));
-        if (!gt)
-            break;
-        const char *close = find(gt, end, "</td>", 5);
-        if (!close)
-            break;
-        w[nw].b = gt + 1;
-        w[nw].e = close;
-        nw++;
-        p = close + 1;
+    int n = 0;
+    const char *gt = nullptr;   // inside a cell: the ">" that opened it
+    for (const char *q = p; (q = find_byte(q, end, '<')); q++) {
+        if (to_row_end && starts(q, end, "</tr>"))
+            return *nw = n, q;
+        if (n > row_cells)
+            continue;
+        if (gt) {
+            if (starts(q, end, "</td>")) {
+                w[n].b = gt + 1, w[n].e = q;
+                n++;
+                gt = nullptr;
+            } else {
+                w[n].tags = true;
+            }
+        } else if (starts(q, end, "<td")) {
+            const char *g = find_byte(q + 3, end, '>');
+            // A "</tr>" before the end of the opening tag ends the row: its
+            // ">" is then the first one.
+            if (to_row_end && g && g - q >= 7 && memcmp(g - 4, "</tr>", 5) == 0)
+                return *nw = n, g - 4;
+            if (!g)
+                break;
+            gt = q = g;
+            w[n].tags = false;
+        }
     }
-    return nw;
+    *nw = n;
+    return to_row_end ? nullptr : end;
 }
 
 // Copies a cell to o without its tags (each "<" through the first ">" after
@@ -385,7 +424,7 @@ static char *clean_cell(const cell_t *c, char *o, bool drop_spaces)
 {
     const char *p = c->b;
     while (p < c->e) {
-        const char *lt = (const char *)memchr(p, '<', (size_t)(c->e - p));
+        const char *lt = c->tags ? find_byte(p, c->e, '<') : nullptr;
         const char *stop = lt ? lt : c->e;
         if (drop_spaces) {
             for (; p < stop; p++)
@@ -397,7 +436,7 @@ static char *clean_cell(const cell_t *c, char *o, bool drop_spaces)
         }
         if (!lt)
             break;
-        const char *gt = (const char *)memchr(lt, '>', (size_t)(c->e - lt));
+        const char *gt = find_byte(lt, c->e, '>');
         if (!gt)
             return nullptr;
         p = gt + 1;
@@ -434,14 +473,13 @@ static void scratch_trim(void)
 static const char word_buy[] = "\xca\xf3\xef\xeb\xff";               // "Купля" in cp1251
 static const char word_sale[] = "\xcf\xf0\xee\xe4\xe0\xe6\xe0";      // "Продажа" in cp1251
 
-// Reads one table row (the text between "<tr>" and "</tr>", len bytes, no
-// NUL inside) into T.  Returns 0, or the reject code: -1 for a row that is
-// not sixteen well-formed cells, -2 for a cell 0 that is no date and time,
-// -4 for a direction that is neither buy nor sale.
-static int parse_row(const char *row, size_t len, transaction_t *T)
+// Reads the cells w[0..nw) of one row of len bytes into T.  Returns 0, or
+// the reject code: -1 for a row that is not sixteen well-formed cells, -2
+// for a cell 0 that is no date and time, -4 for a direction that is neither
+// buy nor sale.
+static int parse_cells(const cell_t *w, int nw, size_t len, transaction_t *T)
 {
-    cell_t w[max_cells];
-    if (find_cells(row, row + len, w) != row_cells)
+    if (nw != row_cells)
         return -1;
     char *text[row_cells];
     char *o = scratch_for(len + row_cells);
@@ -477,10 +515,15 @@ static int parse_row(const char *row, size_t len, transaction_t *T)
     return r;
 }
 
-// The row parser over a row text ended by its NUL.
+// The row parser over a row text (the text between "<tr>" and "</tr>")
+// ended by its NUL.
 [[maybe_unused]] static int parse_html_transaction(const char *s, transaction_t *T)
 {
-    return parse_row(s, strlen(s), T);
+    size_t len = strlen(s);
+    cell_t w[row_cells + 1];
+    int nw;
+    cut_row<false>(s, s + len, w, &nw);
+    return parse_cells(w, nw, len, T);
 }
 
 // Reads the rows of one loaded trade file (len bytes and a NUL); each
@@ -492,16 +535,18 @@ static void import_rows(char *text, size_t len, trade_array_t *A, FILE *fpo1, FI
     const char *end = nul ? nul : text + len;
     const char *p = text;
     for (;;) {
-        const char *tr = find(p, end, "<tr>", 4);
+        const char *tr = find_row_start(p, end);
         if (!tr)
             break;
-        char *close = (char *)find(tr + 4, end, "</tr>", 5);
+        const char *row = tr + 4;
+        cell_t w[row_cells + 1];
+        int nw;
+        char *close = (char *)cut_row<true>(row, end, w, &nw);
         if (!close)
             break;
         *close = 0;
-        const char *row = tr + 4;
         transaction_t *slot = next_slot(A);
-        int r = parse_row(row, (size_t)(close - row), slot);
+        int r = parse_cells(w, nw, (size_t)(close - row), slot);
         if (r == 0) {
             write_trade_line(fpo1, slot);
             A->nt++;
