@@ -269,25 +269,30 @@ static double to_double(const char *s)
     return negative ? -v : v;
 }
 
-// Appends v as printf("%0*d", width, v) would.
-static char *put_int(char *o, int64_t v, int width)
+// Appends the decimal digits of u.
+static char *put_uint(char *o, uint64_t u, int min_digits = 1)
 {
     char digits[24];
-    uint64_t u = v < 0 ? 0 - (uint64_t)v : (uint64_t)v;
     int n = 0;
     do {
         digits[n++] = (char)('0' + u % 10);
         u /= 10;
     } while (u);
-    if (v < 0) {
-        *o++ = '-';
-        width--;
-    }
-    for (int i = n; i < width; i++)
+    for (; n < min_digits; min_digits--)
         *o++ = '0';
     while (n)
         *o++ = digits[--n];
     return o;
+}
+
+// Appends v as printf("%0*d", width, v) would.
+static char *put_int(char *o, int64_t v, int width)
+{
+    if (v < 0) {
+        *o++ = '-';
+        return put_uint(o, 0 - (uint64_t)v, width - 1);
+    }
+    return put_uint(o, (uint64_t)v, width);
 }
 
 // Appends text right-aligned in width columns, as "%*s" would.
@@ -299,12 +304,49 @@ static char *put_text(char *o, const char *s, size_t len, int width)
     return o + len;
 }
 
+// printf("%.*f", precision, v) for a finite |v| below 2^44 and a precision
+// of at most 5: v is m * 2^e exactly, so v * 10^precision is the 128-bit
+// m * 10^precision shifted right by -e, rounded half to even as printf
+// rounds the exact value.  Returns null for other values.
+static char *fixed_exact(char *o, double v, int precision)
+{
+    static const uint64_t pow10[] = {1, 10, 100, 1000, 10000, 100000};
+    uint64_t bits;
+    memcpy(&bits, &v, sizeof bits);
+    int biased = (int)(bits >> 52 & 0x7ff);
+    if (biased >= 1023 + 44 || precision > 5)
+        return nullptr;
+    uint64_t m = bits & ((1ULL << 52) - 1);
+    if (biased)
+        m |= 1ULL << 52;
+    int shift = 1075 - (biased ? biased : 1);   // v = m / 2^shift, shift > 8
+    unsigned __int128 n = (unsigned __int128)m * pow10[precision];
+    uint64_t q = 0;
+    if (shift < 120) {
+        unsigned __int128 half = (unsigned __int128)1 << (shift - 1);
+        q = (uint64_t)(n >> shift);
+        unsigned __int128 rest = n & ((half << 1) - 1);
+        if (rest > half || (rest == half && (q & 1)))
+            q++;
+    }
+    if (bits >> 63)
+        *o++ = '-';
+    o = put_uint(o, q / pow10[precision]);
+    if (precision) {
+        *o++ = '.';
+        o = put_uint(o, q % pow10[precision], precision);
+    }
+    return o;
+}
+
 // Appends v as printf("%*.*f", width, precision, v) would.
 static char *put_fixed(char *o, double v, int width, int precision)
 {
     char text[400];
-    auto r = std::to_chars(text, text + sizeof text, v, std::chars_format::fixed, precision);
-    return put_text(o, text, (size_t)(r.ptr - text), width);
+    char *end = fixed_exact(text, v, precision);
+    if (!end)
+        end = std::to_chars(text, text + sizeof text, v, std::chars_format::fixed, precision).ptr;
+    return put_text(o, text, (size_t)(end - text), width);
 }
 
 // The trade line of a record, as the format
@@ -320,8 +362,9 @@ static void write_trade_line(FILE *fp, const transaction_t *T)
     o = put_int(o, T->h, 2), *o++ = ':';
     o = put_int(o, T->mi, 2), *o++ = ':';
     o = put_int(o, T->s, 2), *o++ = ' ';
-    const char *order = insert_commas6(T->order);
-    o = put_text(o, order, strlen(order), 15), *o++ = ' ';
+    char order[24];
+    size_t order_len = (size_t)(put_uint(order, (uint64_t)T->order) - order);   // as insert_commas6 gives it
+    o = put_text(o, order, order_len, 15), *o++ = ' ';
     size_t stock_len = strlen(T->stock);
     for (size_t i = stock_len; i < 12; i++)
         *o++ = ' ';

@@ -255,7 +255,7 @@ TEST(TradeLine, AgreesWithPrintfOfTheFormat)
     kt_test::TempDir dir;
     std::string path = dir.file("lines.txt");
     FILE *fp = fopen(path.c_str(), "w");
-    for (int i = 0; i < 30000; i++) {
+    for (int i = 0; i < 60000; i++) {
         transaction_t t{};
         int32_t ints[6];
         for (auto &v : ints)
@@ -272,8 +272,11 @@ TEST(TradeLine, AgreesWithPrintfOfTheFormat)
             else if (r % 5 == 1) {
                 uint64_t bits = gen();
                 memcpy(m, &bits, sizeof bits);
-            } else
+            } else if (r % 5 == 2) {   // dyadic values: exact ties at 3 and 5 decimals
+                *m = std::ldexp((double)(int64_t)(gen() % (1ULL << 45)) - (double)(1ULL << 44), -(int)(gen() % 60));
+            } else {
                 *m = (double)(int64_t)(gen() % 20000000000ULL - 10000000000LL) / std::pow(10.0, (double)(r % 9));
+            }
         }
         write_trade_line(fp, &t);
         theirs += printf_line(t);
