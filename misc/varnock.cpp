@@ -137,7 +137,7 @@ static int cmp_transaction_no(const void *e1, const void *e2)
     return cmp_int64(((const transaction_t *)e1)->no, ((const transaction_t *)e2)->no);
 }
 
-static int cmp_transaction_order(const void *e1, const void *e2)
+[[maybe_unused]] static int cmp_transaction_order(const void *e1, const void *e2)
 {
     int c = cmp_int64(((const transaction_t *)e1)->order, ((const transaction_t *)e2)->order);
     return c ? c : cmp_transaction_time(e1, e2);
@@ -163,12 +163,56 @@ static int cmp_transaction_year_stock(const void *e1, const void *e2)
     return c ? c : cmp_transaction_time(e1, e2);
 }
 
-// Sorts n records by one of the orderings above; records it ranks equal may
-// end up in any order.
-template <int (*cmp)(const void *, const void *)>
+// The sorts of the run order records exactly as the orderings above do, but
+// compare dates and times packed into one number where every field is in
+// its usual range (a year of 0 to 65535, the rest 0 to 255).
+static inline bool packed_time(const transaction_t *t, uint64_t *key)
+{
+    uint32_t small = (uint32_t)t->mo | (uint32_t)t->d | (uint32_t)t->h | (uint32_t)t->mi | (uint32_t)t->s;
+    if ((uint32_t)t->y > 0xffff || small > 0xff)
+        return false;
+    *key = (uint64_t)t->y << 40 | (uint64_t)t->mo << 32 | (uint64_t)t->d << 24 | (uint64_t)t->h << 16 |
+           (uint64_t)t->mi << 8 | (uint64_t)t->s;
+    return true;
+}
+
+static inline int time_order(const transaction_t &a, const transaction_t &b)
+{
+    uint64_t ka, kb;
+    if (packed_time(&a, &ka) && packed_time(&b, &kb))
+        return (ka > kb) - (ka < kb);
+    return cmp_transaction_time(&a, &b);
+}
+
+static bool before_no(const transaction_t &a, const transaction_t &b)
+{
+    return a.no < b.no;
+}
+
+static bool before_order(const transaction_t &a, const transaction_t &b)
+{
+    return a.order != b.order ? a.order < b.order : time_order(a, b) < 0;
+}
+
+static bool before_stock(const transaction_t &a, const transaction_t &b)
+{
+    int c = cmp_stock_names(a.stock, b.stock);
+    return c ? c < 0 : time_order(a, b) < 0;
+}
+
+[[maybe_unused]] static bool before_year_stock(const transaction_t &a, const transaction_t &b)
+{
+    if (a.y != b.y)
+        return a.y < b.y;
+    return before_stock(a, b);
+}
+
+// Sorts n records; records that the ordering ranks equal may end up in any
+// order.
+template <bool (*before)(const transaction_t &, const transaction_t &)>
 static void sort_trades(transaction_t *T, int n)
 {
-    std::sort(T, T + n, [](const transaction_t &a, const transaction_t &b) { return cmp(&a, &b) < 0; });
+    std::sort(T, T + n, [](const transaction_t &a, const transaction_t &b) { return before(a, b); });
 }
 
 /* ---- import ---- */
@@ -269,20 +313,31 @@ static double to_double(const char *s)
     return negative ? -v : v;
 }
 
-// Appends the decimal digits of u.
+// Appends the decimal digits of u, with leading zeros up to min_digits.
 static char *put_uint(char *o, uint64_t u, int min_digits = 1)
 {
+    static const char pairs[] =
+        "0001020304050607080910111213141516171819202122232425262728293031323334353637383940414243444546474849"
+        "5051525354555657585960616263646566676869707172737475767778798081828384858687888990919293949596979899";
     char digits[24];
-    int n = 0;
-    do {
-        digits[n++] = (char)('0' + u % 10);
-        u /= 10;
-    } while (u);
+    char *d = digits + sizeof digits;
+    while (u >= 100) {
+        unsigned pair = (unsigned)(u % 100);
+        u /= 100;
+        *--d = pairs[2 * pair + 1];
+        *--d = pairs[2 * pair];
+    }
+    if (u >= 10) {
+        *--d = pairs[2 * u + 1];
+        *--d = pairs[2 * u];
+    } else {
+        *--d = (char)('0' + u);
+    }
+    int n = (int)(digits + sizeof digits - d);
     for (; n < min_digits; min_digits--)
         *o++ = '0';
-    while (n)
-        *o++ = digits[--n];
-    return o;
+    memcpy(o, d, (size_t)n);
+    return o + n;
 }
 
 // Appends v as printf("%0*d", width, v) would.
@@ -654,7 +709,7 @@ static void print_total(const char *label, int64_t v)
 // the count and the money totals of the unique trades.  Returns the count.
 static int remove_duplicates(transaction_t *T, int nt)
 {
-    sort_trades<cmp_transaction_no>(T, nt);
+    sort_trades<before_no>(T, nt);
     int n = uniq(T, (size_t)nt, sizeof(transaction_t), cmp_transaction_no);
     double sum_spent = 0, sum_gained = 0, sum_comm = 0;
     for (int i = 0; i < n; i++) {
@@ -727,7 +782,7 @@ static bool same_day_run(const transaction_t *head, const transaction_t *t)
 // Folds the fills of every order into one record; returns the count.
 static int consolidate_orders(transaction_t *T, int n)
 {
-    sort_trades<cmp_transaction_order>(T, n);
+    sort_trades<before_order>(T, n);
     return fold_groups<same_order>(T, n);
 }
 
@@ -735,7 +790,7 @@ static int consolidate_orders(transaction_t *T, int n)
 // returns the count.
 static int consolidate_days(transaction_t *T, int n)
 {
-    sort_trades<cmp_transaction_stock>(T, n);
+    sort_trades<before_stock>(T, n);
     return fold_groups<same_day_run>(T, n);
 }
 

@@ -10,6 +10,7 @@
 
 #include <climits>
 #include <cmath>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -72,14 +73,39 @@ TEST(Orderings, NamesCompareAsUnsignedBytes)
     auto a2012 = trade(1, 1, "B", 1, 1, 1, 0, 2012), b2011 = trade(1, 1, "A", 1, 1, 1, 0, 2011),
          b2013 = trade(1, 1, "A", 1, 1, 1, 0, 2013);
     std::vector<transaction_t> v = {b2013, a2012, b2011};
-    sort_trades<cmp_transaction_stock>(v.data(), 3);
+    sort_trades<before_stock>(v.data(), 3);
     EXPECT_EQ(v[0].y, 2011);
     EXPECT_EQ(v[1].y, 2013);
     EXPECT_STREQ(v[2].stock, "B");
-    sort_trades<cmp_transaction_year_stock>(v.data(), 3);
+    sort_trades<before_year_stock>(v.data(), 3);
     EXPECT_EQ(v[0].y, 2011);
     EXPECT_EQ(v[1].y, 2012);
     EXPECT_EQ(v[2].y, 2013);
+}
+
+// The sorts of the run must order records as the comparison functions do,
+// also when a date field is out of its usual range.
+TEST(Orderings, SortsAgreeWithTheComparisonFunctions)
+{
+    std::mt19937 gen(23);
+    const char *names[] = {"A", "B", "\xc0", "a", "A "};
+    std::vector<transaction_t> v;
+    for (int i = 0; i < 5000; i++) {
+        const int unusual[] = {-1, 255, 256, 300, 65535, 65536, INT_MAX, INT_MIN, (int)gen()};
+        auto field = [&](int usual) { return gen() % 20 ? (int)(gen() % usual) : unusual[gen() % 9]; };
+        v.push_back(trade((int64_t)(gen() % 300) - 150, (int64_t)(gen() % 300) - 150, names[gen() % 5], 1, 1, 1, 0,
+                          2010 + field(4), field(3), field(3), field(3), field(3), field(3)));
+    }
+    auto check = [&](auto sort, int (*cmp)(const void *, const void *)) {
+        auto w = v;
+        sort(w.data(), (int)w.size());
+        for (size_t i = 1; i < w.size(); i++)
+            ASSERT_LE(cmp(&w[i - 1], &w[i]), 0) << i;
+    };
+    check(sort_trades<before_no>, cmp_transaction_no);
+    check(sort_trades<before_order>, cmp_transaction_order);
+    check(sort_trades<before_stock>, cmp_transaction_stock);
+    check(sort_trades<before_year_stock>, cmp_transaction_year_stock);
 }
 
 struct Totals {
