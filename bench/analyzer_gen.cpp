@@ -246,7 +246,7 @@ int main(int argc, char **argv)
         }
         fputs(file_head, fp);
         for (long i = from; i < to; i++) {
-            if (pick(2000) == 0)
+            if (pick((int)std::min<long>(2000, std::max<long>(rows / 3, 1))) == 0)
                 fputs(damaged_row(all[i].html, pick(2)).c_str(), fp);
             fputs(all[i].html.c_str(), fp);
         }

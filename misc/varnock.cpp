@@ -13,8 +13,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <string_view>
-#include <unordered_set>
 
 #include <dirent.h>
 #ifdef __SSE2__
@@ -87,19 +85,59 @@ static transaction_t *next_slot(trade_array_t *A)
 }
 
 // Security codes and names repeat on almost every row, so each distinct text
-// is copied once and shared by all records that carry it.  The copies live
-// until the process ends, like the records themselves.
-static char *text_copy(const char *s, size_t len)
+// is copied once and shared by all records that carry it: an open-addressing
+// table of the copies, keyed by an FNV-1a hash.  The copies live until the
+// process ends, like the records themselves.
+typedef struct {
+    char **slot;      // the copies, or null
+    size_t size;      // a power of two
+    size_t used;
+} text_table_t;
+
+static text_table_t texts;
+
+static uint64_t text_hash(const char *s, size_t len)
 {
-    static std::unordered_set<std::string_view> *texts = new std::unordered_set<std::string_view>;
-    std::string_view key(s, len);
-    auto it = texts->find(key);
-    if (it != texts->end())
-        return (char *)it->data();
+    uint64_t h = 14695981039346656037ULL;
+    for (size_t i = 0; i < len; i++)
+        h = (h ^ (unsigned char)s[i]) * 1099511628211ULL;
+    return h;
+}
+
+static void text_table_grow(void)
+{
+    text_table_t bigger;
+    bigger.size = texts.size ? 2 * texts.size : 256;
+    bigger.used = texts.used;
+    bigger.slot = (char **)xmalloc(sizeof(char *) * bigger.size);
+    memset(bigger.slot, 0, sizeof(char *) * bigger.size);
+    for (size_t i = 0; i < texts.size; i++) {
+        char *t = texts.slot[i];
+        if (!t)
+            continue;
+        size_t k = text_hash(t, strlen(t)) & (bigger.size - 1);
+        while (bigger.slot[k])
+            k = (k + 1) & (bigger.size - 1);
+        bigger.slot[k] = t;
+    }
+    free(texts.slot);
+    texts = bigger;
+}
+
+static char *text_copy(const char *s)
+{
+    size_t len = strlen(s);
+    if (2 * (texts.used + 1) > texts.size)
+        text_table_grow();
+    size_t k = text_hash(s, len) & (texts.size - 1);
+    for (char *t; (t = texts.slot[k]); k = (k + 1) & (texts.size - 1))
+        if (strcmp(t, s) == 0)
+            return t;
     char *copy = (char *)xmalloc(len + 1);
     memcpy(copy, s, len);
     copy[len] = 0;
-    texts->insert(std::string_view(copy, len));
+    texts.slot[k] = copy;
+    texts.used++;
     return copy;
 }
 
@@ -359,23 +397,25 @@ static char *put_text(char *o, const char *s, size_t len, int width)
     return o + len;
 }
 
-// printf("%.*f", precision, v) for a finite |v| below 2^44 and a precision
-// of at most 5: v is m * 2^e exactly, so v * 10^precision is the 128-bit
-// m * 10^precision shifted right by -e, rounded half to even as printf
-// rounds the exact value.  Returns null for other values.
-static char *fixed_exact(char *o, double v, int precision)
+// printf("%.*f", precision, v) for a finite |v| below 2^44: v is m * 2^-k
+// exactly, so v * 10^precision is the 128-bit m * 10^precision shifted right
+// by k, rounded half to even as printf rounds the exact value.  Returns null
+// for other values.
+template <int precision>
+static char *fixed_exact(char *o, double v)
 {
-    static const uint64_t pow10[] = {1, 10, 100, 1000, 10000, 100000};
+    constexpr uint64_t scale = precision == 5 ? 100000 : 1000;
+    static_assert(precision == 3 || precision == 5);
     uint64_t bits;
     memcpy(&bits, &v, sizeof bits);
     int biased = (int)(bits >> 52 & 0x7ff);
-    if (biased >= 1023 + 44 || precision > 5)
+    if (biased >= 1023 + 44)
         return nullptr;
     uint64_t m = bits & ((1ULL << 52) - 1);
     if (biased)
         m |= 1ULL << 52;
     int shift = 1075 - (biased ? biased : 1);   // v = m / 2^shift, shift > 8
-    unsigned __int128 n = (unsigned __int128)m * pow10[precision];
+    unsigned __int128 n = (unsigned __int128)m * scale;
     uint64_t q = 0;
     if (shift < 120) {
         unsigned __int128 half = (unsigned __int128)1 << (shift - 1);
@@ -386,19 +426,17 @@ static char *fixed_exact(char *o, double v, int precision)
     }
     if (bits >> 63)
         *o++ = '-';
-    o = put_uint(o, q / pow10[precision]);
-    if (precision) {
-        *o++ = '.';
-        o = put_uint(o, q % pow10[precision], precision);
-    }
-    return o;
+    o = put_uint(o, q / scale);
+    *o++ = '.';
+    return put_uint(o, q % scale, precision);
 }
 
 // Appends v as printf("%*.*f", width, precision, v) would.
-static char *put_fixed(char *o, double v, int width, int precision)
+template <int precision>
+static char *put_fixed(char *o, double v, int width)
 {
     char text[400];
-    char *end = fixed_exact(text, v, precision);
+    char *end = fixed_exact<precision>(text, v);
     if (!end)
         end = std::to_chars(text, text + sizeof text, v, std::chars_format::fixed, precision).ptr;
     return put_text(o, text, (size_t)(end - text), width);
@@ -428,9 +466,9 @@ static void write_trade_line(FILE *fp, const transaction_t *T)
     o = line;
     *o++ = ' ';
     o = put_int(o, T->direction, 1), *o++ = ' ';
-    o = put_fixed(o, T->price, 10, 5), *o++ = ' ';
-    o = put_fixed(o, T->amount, 15, 3), *o++ = ' ';
-    o = put_fixed(o, T->commission, 5, 3), *o++ = '\n';
+    o = put_fixed<5>(o, T->price, 10), *o++ = ' ';
+    o = put_fixed<3>(o, T->amount, 15), *o++ = ' ';
+    o = put_fixed<3>(o, T->commission, 5), *o++ = '\n';
     fwrite_unlocked(line, 1, (size_t)(o - line), fp);
 }
 
@@ -601,8 +639,8 @@ static int parse_cells(const cell_t *w, int nw, size_t len, transaction_t *T)
     if (r == 0) {
         T->no = strtoq1(text[1], nullptr, 10);
         T->order = strtoq1(text[2], nullptr, 10);
-        T->ticker = text_copy(text[3], strlen(text[3]));
-        T->stock = text_copy(text[4], strlen(text[4]));
+        T->ticker = text_copy(text[3]);
+        T->stock = text_copy(text[4]);
         T->price = to_double(text[8]);
         T->amount = to_double(text[9]);
         T->commission = 0;
