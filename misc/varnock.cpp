@@ -497,12 +497,69 @@ static inline bool starts(const char *p, const char *end, const char (&literal)[
     return end - p >= (ptrdiff_t)(n - 1) && memcmp(p, literal, n - 1) == 0;
 }
 
-// First "<tr>" in [p, end), or null.
-static const char *find_row_start(const char *p, const char *end)
+// Visits the "<" bytes of a text in order, finding them 64 bytes at a time.
+typedef struct {
+    const char *block;   // start of the 64 bytes in view
+    const char *end;     // end of the text
+    uint64_t mask;       // the "<" bytes of the block not yet visited
+} lt_walk_t;
+
+static inline uint64_t lt_mask(const char *p, const char *end)
 {
-    for (; (p = find_byte(p, end, '<')); p++)
-        if (starts(p, end, "<tr>"))
-            return p;
+    uint64_t mask = 0;
+#ifdef __SSE2__
+    if (end - p >= 64) {
+        const __m128i lt = _mm_set1_epi8('<');
+        for (int k = 0; k < 4; k++) {
+            __m128i bytes = _mm_loadu_si128((const __m128i *)(p + 16 * k));
+            mask |= (uint64_t)(unsigned)_mm_movemask_epi8(_mm_cmpeq_epi8(bytes, lt)) << (16 * k);
+        }
+        return mask;
+    }
+#endif
+    for (int k = 0; k < 64 && p + k < end; k++)
+        if (p[k] == '<')
+            mask |= 1ULL << k;
+    return mask;
+}
+
+static inline void walk_from(lt_walk_t *w, const char *p, const char *end)
+{
+    w->block = p;
+    w->end = end;
+    w->mask = p < end ? lt_mask(p, end) : 0;
+}
+
+// The next "<", or null at the end of the text.
+static inline const char *walk_next(lt_walk_t *w)
+{
+    while (!w->mask) {
+        if (w->end - w->block <= 64)
+            return nullptr;
+        w->block += 64;
+        w->mask = lt_mask(w->block, w->end);
+    }
+    const char *q = w->block + __builtin_ctzll(w->mask);
+    w->mask &= w->mask - 1;
+    return q;
+}
+
+// Drops the "<" bytes before p.
+static inline void walk_skip_to(lt_walk_t *w, const char *p)
+{
+    ptrdiff_t offset = p - w->block;
+    if (offset >= 64)
+        walk_from(w, p, w->end);
+    else if (offset > 0)
+        w->mask &= ~0ULL << offset;
+}
+
+// The next "<tr>", or null.
+static const char *find_row_start(lt_walk_t *walk)
+{
+    while (const char *q = walk_next(walk))
+        if (starts(q, walk->end, "<tr>"))
+            return q;
     return nullptr;
 }
 
@@ -513,18 +570,19 @@ typedef struct {
     bool tags;           // whether a "<" stands in it
 } cell_t;
 
-// One pass over a row from p: cuts it into cells (the text after each
-// "<td...>" up to the next "</td>"), stopping the count once there is one
-// more than a trade row has, and, when to_row_end, finds the "</tr>" that
-// ends the row, which also ends the cells.  Stores the cell count in *nw and
-// returns the row end: the "</tr>", or end when !to_row_end, or null when
-// there is no "</tr>".
+// One pass over a row from the walk's position: cuts it into cells (the
+// text after each "<td...>" up to the next "</td>"), stopping the count once
+// there is one more than a trade row has, and, when to_row_end, finds the
+// "</tr>" that ends the row, which also ends the cells.  Stores the cell
+// count in *nw and returns the row end: the "</tr>", or the text's end when
+// !to_row_end, or null when there is no "</tr>".
 template <bool to_row_end>
-static const char *cut_row(const char *p, const char *end, cell_t *w, int *nw)
+static const char *cut_row(lt_walk_t *walk, cell_t *w, int *nw)
 {
+    const char *end = walk->end;
     int n = 0;
     const char *gt = nullptr;   // inside a cell: the ">" that opened it
-    for (const char *q = p; (q = find_byte(q, end, '<')); q++) {
+    while (const char *q = walk_next(walk)) {
         if (to_row_end && starts(q, end, "</tr>"))
             return *nw = n, q;
         if (n > row_cells)
@@ -545,7 +603,8 @@ static const char *cut_row(const char *p, const char *end, cell_t *w, int *nw)
                 return *nw = n, g - 4;
             if (!g)
                 break;
-            gt = q = g;
+            gt = g;
+            walk_skip_to(walk, g + 1);
             w[n].tags = false;
         }
     }
@@ -658,7 +717,9 @@ static int parse_cells(const cell_t *w, int nw, size_t len, transaction_t *T)
     size_t len = strlen(s);
     cell_t w[row_cells + 1];
     int nw;
-    cut_row<false>(s, s + len, w, &nw);
+    lt_walk_t walk;
+    walk_from(&walk, s, s + len);
+    cut_row<false>(&walk, w, &nw);
     return parse_cells(w, nw, len, T);
 }
 
@@ -669,15 +730,17 @@ static void import_rows(char *text, size_t len, trade_array_t *A, FILE *fpo1, FI
 {
     const char *nul = (const char *)memchr(text, 0, len);
     const char *end = nul ? nul : text + len;
-    const char *p = text;
+    lt_walk_t walk;
+    walk_from(&walk, text, end);
     for (;;) {
-        const char *tr = find_row_start(p, end);
+        const char *tr = find_row_start(&walk);
         if (!tr)
             break;
         const char *row = tr + 4;
+        walk_skip_to(&walk, row);
         cell_t w[row_cells + 1];
         int nw;
-        char *close = (char *)cut_row<true>(row, end, w, &nw);
+        char *close = (char *)cut_row<true>(&walk, w, &nw);
         if (!close)
             break;
         *close = 0;
@@ -691,7 +754,7 @@ static void import_rows(char *text, size_t len, trade_array_t *A, FILE *fpo1, FI
             fwrite_unlocked(row, 1, (size_t)(close - row), fpo2);
             putc_unlocked('\n', fpo2);
         }
-        p = close + 1;
+        walk_skip_to(&walk, close + 1);
     }
 }
 
