@@ -181,10 +181,15 @@ static int cmp_transaction_no(const void *e1, const void *e2)
     return c ? c : cmp_transaction_time(e1, e2);
 }
 
-// Names are shared copies, so equal pointers need no byte comparison.
-static int cmp_stock_names(const char *a, const char *b)
+// Names are shared copies, so equal pointers need no byte comparison, and
+// different names mostly differ in their first byte.
+static inline int cmp_stock_names(const char *a, const char *b)
 {
-    return a == b ? 0 : strcmp(a, b);
+    if (a == b)
+        return 0;
+    if (*a != *b)
+        return (unsigned char)*a - (unsigned char)*b;
+    return strcmp(a, b);
 }
 
 static int cmp_transaction_stock(const void *e1, const void *e2)
@@ -681,6 +686,8 @@ static int parse_cells(const cell_t *w, int nw, size_t len, transaction_t *T)
     int r = 0;
     for (int i = 0; i < row_cells && r == 0; i++) {
         text[i] = o;
+        if ((i == 5 || i == 7 || i == 15) && !w[i].tags)
+            continue;   // unused, and without tags it cannot be malformed
         o = clean_cell(&w[i], o, i >= 7);
         if (!o)
             r = -1;
