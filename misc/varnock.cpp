@@ -290,7 +290,7 @@ static bool scan_int(const char *&p, int32_t *out)
     bool overflow = false;
     for (; is_digit(*s); s++) {
         unsigned d = *s - '0';
-        if (v > (UINT64_MAX - d) / 10)
+        if (v > (UINT64_MAX - 9) / 10 && v > (UINT64_MAX - d) / 10)
             overflow = true;
         else
             v = v * 10 + d;
@@ -324,6 +324,19 @@ static int scan_date_time(const char *s, transaction_t *T)
         }
     }
     return 6;
+}
+
+// strtoq1(s, nullptr, 10): a cell of at most 18 digits and nothing else is
+// read here, anything else by strtoq1 itself.
+static int64_t to_int64(const char *s)
+{
+    int64_t v = 0;
+    const char *p = s;
+    for (; is_digit((unsigned char)*p) && p - s < 18; p++)
+        v = v * 10 + (*p - '0');
+    if (*p || p == s)
+        return strtoq1(s, nullptr, 10);
+    return v;
 }
 
 // atof(): plain decimals of up to 19 significant digits and a small scale
@@ -627,9 +640,10 @@ static char *clean_cell(const cell_t *c, char *o, bool drop_spaces)
         const char *lt = c->tags ? find_byte(p, c->e, '<') : nullptr;
         const char *stop = lt ? lt : c->e;
         if (drop_spaces) {
-            for (; p < stop; p++)
-                if (*p != ' ')
-                    *o++ = *p;
+            for (; p < stop; p++) {
+                *o = *p;
+                o += *p != ' ';
+            }
         } else {
             memcpy(o, p, (size_t)(stop - p));
             o += stop - p;
@@ -695,16 +709,17 @@ static int parse_cells(const cell_t *w, int nw, size_t len, transaction_t *T)
     if (r == 0 && scan_date_time(text[0], T) < 6)
         r = -2;
     if (r == 0) {
-        if (strcmp(text[6], word_buy) == 0)
+        size_t len6 = (size_t)(text[7] - text[6]);   // with the terminator
+        if (len6 == sizeof word_buy && memcmp(text[6], word_buy, sizeof word_buy) == 0)
             T->direction = 1;
-        else if (strcmp(text[6], word_sale) == 0)
+        else if (len6 == sizeof word_sale && memcmp(text[6], word_sale, sizeof word_sale) == 0)
             T->direction = 2;
         else
             r = -4;
     }
     if (r == 0) {
-        T->no = strtoq1(text[1], nullptr, 10);
-        T->order = strtoq1(text[2], nullptr, 10);
+        T->no = to_int64(text[1]);
+        T->order = to_int64(text[2]);
         T->ticker = text_copy(text[3]);
         T->stock = text_copy(text[4]);
         T->price = to_double(text[8]);

@@ -213,6 +213,22 @@ TEST(RowParser, MoneyCellsReadExactlyAsAtof)
     }
 }
 
+TEST(RowParser, TradeNumbersReadExactlyAsStrtoq1)
+{
+    std::vector<std::string> inputs = {"", "0", "7", "123456789012345678", "1234567890123456789",
+                                       "9223372036854775807", "9223372036854775808", "99999999999999999999",
+                                       "-5", "+5", " 5", "5 ", "12a", "0x10", "\xff", "000000000000000000000001"};
+    std::mt19937_64 gen(29);
+    for (int i = 0; i < 20000; i++) {
+        std::string s = std::to_string(gen() >> (gen() % 64));
+        if (gen() % 4 == 0)
+            s.insert(gen() % (s.size() + 1), 1, "0123456789 -x"[gen() % 13]);
+        inputs.push_back(s);
+    }
+    for (const auto &s : inputs)
+        ASSERT_EQ(to_int64(s.c_str()), strtoq1(s.c_str(), nullptr, 10)) << "'" << s << "'";
+}
+
 std::string printf_line(const transaction_t &t)
 {
     char line[2048];
