@@ -928,7 +928,6 @@ static void write_orders(const transaction_t *T, int n)
 
 /* ---- money and quantity text ---- */
 
-#include <charconv>
 #include <cmath>
 
 // Both formatters hand out static text.  stf keeps a ring of buffers so that
@@ -936,6 +935,56 @@ static void write_orders(const transaction_t *T, int n)
 // Every text is written whole: the largest double needs 309 whole digits, 102
 // commas and the colour tags, well inside STF_BUF_SIZE.
 enum { STF_BUFS = 100, STF_BUF_SIZE = 512, STN_BUF_SIZE = 1024 };
+
+// Writes v as printf's "%.*f" with places (0 to 6) decimals writes it:
+// the exact binary value rounded half to even.  Values below 2^53 are done in
+// integers (the mantissa times 10^places, shifted with rounding); the rest go
+// through snprintf.  out needs room for 330 characters; returns the end.
+static char *fixed_text(char *out, double v, int places)
+{
+    static const uint32_t scale[] = {1, 10, 100, 1000, 10000, 100000, 1000000};
+    uint64_t bits;
+    memcpy(&bits, &v, sizeof bits);
+    int exponent = (int)(bits >> 52 & 0x7ff);
+    int shift = 1075 - exponent;  // |v| = mantissa / 2^shift
+    if (exponent == 0 || shift < 0 || shift > 120)
+        return out + snprintf(out, 330, "%.*f", places, v);
+    if (bits >> 63)
+        *out++ = '-';
+    uint64_t mantissa = (bits & ((1ull << 52) - 1)) | 1ull << 52;
+    unsigned __int128 p = (unsigned __int128)mantissa * scale[places];
+    unsigned __int128 q = p >> shift;
+    if (shift > 0) {
+        unsigned __int128 rem = p - (q << shift), half = (unsigned __int128)1 << (shift - 1);
+        if (rem > half || (rem == half && (q & 1)))
+            q++;
+    }
+    uint64_t whole;
+    uint32_t fraction;
+    if (q >> 64 == 0) {  // the usual case, without 128-bit division
+        whole = (uint64_t)q / scale[places];
+        fraction = (uint32_t)((uint64_t)q % scale[places]);
+    } else {
+        whole = (uint64_t)(q / scale[places]);
+        fraction = (uint32_t)(q % scale[places]);
+    }
+    char digits[24];
+    int n = 0;
+    do {
+        digits[n++] = (char)('0' + whole % 10);
+        whole /= 10;
+    } while (whole);
+    while (n)
+        *out++ = digits[--n];
+    if (places > 0) {
+        *out++ = '.';
+        for (int k = places - 1; k >= 0; k--, fraction /= 10)
+            out[k] = (char)('0' + fraction % 10);
+        out += places;
+    }
+    *out = '\0';
+    return out;
+}
 
 // Copies the decimal digits digits[0..len) into out with "," between groups
 // of three; returns the end of the written text.
@@ -956,14 +1005,11 @@ static char *money_digits(char *out, double a)
 {
     if (!std::isfinite(a))
         return out + sprintf(out, "%f", a);
-    char text[400];
-    auto res = std::to_chars(text, text + sizeof text, a, std::chars_format::fixed, 6);
-    const char *point = (const char *)memchr(text, '.', res.ptr - text);
-    out = group_digits(out, text, point - text);
-    *out++ = '.';
-    *out++ = point[1];
-    *out++ = point[2];
-    return out;
+    char text[330];
+    char *end = fixed_text(text, a, 6);
+    out = group_digits(out, text, end - 7 - text);
+    memcpy(out, end - 7, 3);
+    return out + 3;
 }
 
 // Money as text: "1,234.50", "-1,234.50"; with clr the text is wrapped in a
@@ -992,11 +1038,8 @@ static char *stn(double n)
     static char buf[STN_BUF_SIZE];
     if (fabs(n) < 0.01) {
         strcpy(buf, "0");
-    } else if (std::isfinite(n)) {
-        auto res = std::to_chars(buf, buf + sizeof buf - 1, n, std::chars_format::fixed, 0);
-        *res.ptr = '\0';
     } else {
-        snprintf(buf, sizeof buf, "%.0f", n);
+        fixed_text(buf, n, 0);
     }
     return buf;
 }
@@ -1005,6 +1048,9 @@ static char *stn(double n)
 /* ---- reports ---- */
 
 #include <algorithm>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
 
 // The pages are XHTML in Windows-1251: the Russian literals below are stored
 // as cp1251 bytes.  Stock names and tickers are copied without escaping.
@@ -1072,15 +1118,8 @@ static void put_trade_row(section_writer_t *w, const transaction_t *t, const tra
     sw_puts(w, ":");
     sw_int(w, t->s, 2);
     sw_puts(w, "</td><td align=right>");
-    char price[400];
-    if (std::isfinite(t->price)) {
-        auto res = std::to_chars(price, price + sizeof price - 1, t->price,
-                                 std::chars_format::fixed, 4);
-        *res.ptr = '\0';
-    } else {
-        snprintf(price, sizeof price, "%.4f", t->price);
-    }
-    sw_puts(w, price);
+    char price[330];
+    sw_put(w, price, fixed_text(price, t->price, 4) - price);
     sw_puts(w, "</td><td align=right>");
     double quantity = t->amount / t->price;
     sw_puts(w, stn(quantity));
@@ -1190,13 +1229,112 @@ static void produce_report(FILE *fp, transaction_t *T, int nt)
     fputs("Varnock " VARNOCK_VERSION "</p>\n</body>\n</html>\n", fp);
 }
 
-// Sorts T[0..nt) in place by the ordering cmp (qsort convention).
-template <int (*cmp)(const void *, const void *)>
-static void sort_transactions(transaction_t *T, int nt)
+// The two report orderings as one 64-bit key per record, so that sorting
+// compares integers instead of names: 16 bits of year, 20 bits of the name's
+// rank among the distinct names (by strcmp), 26 bits of month to second.
+// Records whose fields do not fit are sorted with the comparators themselves.
+struct report_key_t {
+    uint64_t key;
+    uint32_t index;
+};
+
+static bool in_range(int32_t v, int bits)
 {
-    std::sort(T, T + nt, [](const transaction_t &a, const transaction_t &b) {
-        return cmp(&a, &b) < 0;
+    return v >= 0 && v < (1 << bits);
+}
+
+// Ranks of the stock names of T[0..nt) in rank[]; false when there are too
+// many distinct names for the key.
+static bool rank_stocks(const transaction_t *T, int nt, uint32_t *rank)
+{
+    std::unordered_map<std::string_view, uint32_t> ids;
+    std::vector<std::string_view> names;
+    for (int i = 0; i < nt; i++) {
+        if (i > 0 && strcmp(T[i].stock, T[i - 1].stock) == 0) {
+            rank[i] = rank[i - 1];
+            continue;
+        }
+        auto [it, fresh] = ids.try_emplace(T[i].stock, (uint32_t)names.size());
+        if (fresh)
+            names.push_back(it->first);
+        rank[i] = it->second;
+    }
+    if (names.size() >= (1u << 20))
+        return false;
+    std::vector<uint32_t> order(names.size()), position(names.size());
+    for (uint32_t k = 0; k < order.size(); k++)
+        order[k] = k;
+    std::sort(order.begin(), order.end(), [&](uint32_t a, uint32_t b) {
+        return strcmp(names[a].data(), names[b].data()) < 0;
     });
+    for (uint32_t k = 0; k < order.size(); k++)
+        position[order[k]] = k;
+    for (int i = 0; i < nt; i++)
+        rank[i] = position[rank[i]];
+    return true;
+}
+
+// Builds the sort keys of T[0..nt), year first or name first; false when a
+// field does not fit its bits.
+static bool build_report_keys(const transaction_t *T, int nt, bool year_first, report_key_t *keys)
+{
+    std::vector<uint32_t> ranks(nt);
+    if (!rank_stocks(T, nt, ranks.data()))
+        return false;
+    for (int i = 0; i < nt; i++) {
+        const transaction_t &t = T[i];
+        if (!in_range(t.y, 16) || !in_range(t.mo, 4) || !in_range(t.d, 5) || !in_range(t.h, 5) ||
+            !in_range(t.mi, 6) || !in_range(t.s, 6))
+            return false;
+        uint64_t time = (uint64_t)t.mo << 22 | (uint64_t)t.d << 17 | (uint64_t)t.h << 12 |
+                        (uint64_t)t.mi << 6 | (uint64_t)t.s;
+        uint64_t major = year_first ? (uint64_t)t.y << 20 | ranks[i] : (uint64_t)ranks[i] << 16 | t.y;
+        keys[i] = {major << 26 | time, (uint32_t)i};
+    }
+    return true;
+}
+
+// Puts T into the order of keys[].index, following each cycle of the
+// permutation with one record in hand.
+static void apply_order(transaction_t *T, int nt, report_key_t *keys)
+{
+    for (int start = 0; start < nt; start++) {
+        if (keys[start].index == (uint32_t)start)
+            continue;
+        transaction_t held = T[start];
+        int at = start;
+        for (;;) {
+            int from = (int)keys[at].index;
+            keys[at].index = (uint32_t)at;
+            if (from == start) {
+                T[at] = held;
+                break;
+            }
+            __builtin_prefetch(&T[keys[from].index]);
+            T[at] = T[from];
+            at = from;
+        }
+    }
+}
+
+// Sorts T[0..nt) in place by cmp, which is cmp_transaction_year_stock
+// (year_first) or cmp_transaction_stock.
+static void sort_for_report(transaction_t *T, int nt, bool year_first,
+                            int (*cmp)(const void *, const void *))
+{
+    report_key_t *keys = (report_key_t *)xmalloc((size_t)nt * sizeof *keys);
+    if (build_report_keys(T, nt, year_first, keys)) {
+        std::sort(keys, keys + nt, [](const report_key_t &a, const report_key_t &b) {
+            return a.key < b.key;
+        });
+        apply_order(T, nt, keys);
+    } else {
+        // Extreme fields can make the comparators' differences overflow, so
+        // this path keeps to qsort, which stays inside the array whatever
+        // the comparator answers.
+        qsort(T, (size_t)nt, sizeof *T, cmp);
+    }
+    free(keys);
 }
 
 // Writes "report-<year>.html" for every year present, in ascending order,
@@ -1205,7 +1343,7 @@ static void write_reports(transaction_t *T, int nt)
 {
     if (nt <= 0)
         return;
-    sort_transactions<cmp_transaction_year_stock>(T, nt);
+    sort_for_report(T, nt, true, cmp_transaction_year_stock);
     for (int i = 0, j; i < nt; i = j) {
         for (j = i + 1; j < nt && T[j].y == T[i].y; j++) {
         }
@@ -1213,7 +1351,7 @@ static void write_reports(transaction_t *T, int nt)
         produce_report(fp, T + i, j - i);
         xfclose(fp);
     }
-    sort_transactions<cmp_transaction_stock>(T, nt);
+    sort_for_report(T, nt, false, cmp_transaction_stock);
     FILE *fp = xfopen("report.html", "w");
     produce_report(fp, T, nt);
     xfclose(fp);

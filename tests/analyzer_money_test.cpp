@@ -110,3 +110,37 @@ TEST(Quantity, NearestWholeNumberHalfToEvenWithoutGrouping)
 }
 
 }  // namespace
+
+namespace {
+
+// The report's fixed-point texts must be exactly printf's, ties and all.
+TEST(FixedText, MatchesPrintfForEveryKindOfDouble)
+{
+    std::vector<double> values = {0.0, -0.0, 0.5, 1.5, 2.5, -2.5, 0.0078125, 0.00000050000000000000001,
+                                  0.30, 19.99, 1e-300, 5e-324, 4503599627370495.5,
+                                  9007199254740991.0, 9007199254740992.0, 1.8e19, 1e22, DBL_MAX,
+                                  INFINITY, -INFINITY, NAN};
+    uint64_t state = 88172645463325252ull;
+    for (int k = 0; k < 200000; k++) {
+        state ^= state << 13, state ^= state >> 7, state ^= state << 17;
+        double v;
+        if (k % 4 == 0) {  // any bit pattern
+            memcpy(&v, &state, sizeof v);
+        } else if (k % 4 == 1) {  // money with cents, some of it scaled down to ties
+            v = (double)(state % 100000000000ull) / (k % 3 ? 100 : 1 << (state % 30));
+        } else {  // prices and quantities
+            v = (double)(state % 10000000) / 10000.0 * (state & 1 ? 1 : -1);
+        }
+        values.push_back(v);
+    }
+    for (double v : values) {
+        for (int places : {0, 4, 6}) {
+            char mine[330], expected[400];
+            fixed_text(mine, v, places);
+            snprintf(expected, sizeof expected, "%.*f", places, v);
+            ASSERT_STREQ(mine, expected) << "%." << places << "f of " << v;
+        }
+    }
+}
+
+}  // namespace
