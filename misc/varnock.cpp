@@ -687,16 +687,19 @@ static void scratch_trim(void)
 static const char word_buy[] = "\xca\xf3\xef\xeb\xff";               // "Купля" in cp1251
 static const char word_sale[] = "\xcf\xf0\xee\xe4\xe0\xe6\xe0";      // "Продажа" in cp1251
 
-// Reads the cells w[0..nw) of one row of len bytes into T.  Returns 0, or
+// Reads the cells w[0..nw) of one row into T.  Returns 0, or
 // the reject code: -1 for a row that is not sixteen well-formed cells, -2
 // for a cell 0 that is no date and time, -4 for a direction that is neither
 // buy nor sale.
-static int parse_cells(const cell_t *w, int nw, size_t len, transaction_t *T)
+static int parse_cells(const cell_t *w, int nw, transaction_t *T)
 {
     if (nw != row_cells)
         return -1;
+    size_t size = row_cells;   // the cells' text and terminators, however long the row
+    for (int i = 0; i < row_cells; i++)
+        size += (size_t)(w[i].e - w[i].b);
     char *text[row_cells];
-    char *o = scratch_for(len + row_cells);
+    char *o = scratch_for(size);
     int r = 0;
     for (int i = 0; i < row_cells && r == 0; i++) {
         text[i] = o;
@@ -742,7 +745,7 @@ static int parse_cells(const cell_t *w, int nw, size_t len, transaction_t *T)
     lt_walk_t walk;
     walk_from(&walk, s, s + len);
     cut_row<false>(&walk, w, &nw);
-    return parse_cells(w, nw, len, T);
+    return parse_cells(w, nw, T);
 }
 
 // Reads the rows of one loaded trade file (len bytes and a NUL); each
@@ -767,7 +770,7 @@ static void import_rows(char *text, size_t len, trade_array_t *A, FILE *fpo1, FI
             break;
         *close = 0;
         transaction_t *slot = next_slot(A);
-        int r = parse_cells(w, nw, (size_t)(close - row), slot);
+        int r = parse_cells(w, nw, slot);
         if (r == 0) {
             write_trade_line(fpo1, slot);
             A->nt++;
