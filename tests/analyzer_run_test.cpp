@@ -244,6 +244,24 @@ TEST(Run, AnUnwritableOutputEndsTheRunAndKeepsEarlierFiles)
     EXPECT_FALSE(report.has("report.html"));
 }
 
+TEST(Run, JunkBytesAreRejectedOrIgnored)
+{
+    TradeDir r;
+    std::string good = row("05.03.2013 10:00:00", "1", "11", "A", "Alpha", buy, "10", "100", "0");
+    std::string wide;
+    for (int i = 0; i < 10000; i++)
+        wide += "<td>1</td>";
+    std::string junk = "\x01\x02\xff<td<<>><t\r\n</td></td>>";
+    r.put("sdelki.xls", junk + good + junk + "<tr>" + wide + "</tr>" + junk + "<tr><td>unterminated" +
+                            std::string(1, '\0') + good);
+    r.put("sdelki_tail.xls", "<tr>" + good.substr(4, good.size() - 4 - 6) + "<td>no row end");
+    r.run();
+    EXPECT_EQ(r.result.status, 0);
+    EXPECT_EQ(r.get("imported.txt"),
+              "05.03.2013 10:00:00              11        Alpha 1   10.00000         100.000 0.000\n");
+    EXPECT_TRUE(r.get("garbage.txt") == "-1| " + wide + "\n");
+}
+
 TEST(Run, MoreRowsThanTheInitialCapacity)
 {
     // 20000 trades of one security on one day, buys and sales alternating,
