@@ -258,6 +258,71 @@ static void sort_trades(transaction_t *T, int n)
     std::sort(T, T + n, [](const transaction_t &a, const transaction_t &b) { return before(a, b); });
 }
 
+// The sort before the same-day consolidation.  Security names are shared
+// copies, few and distinct, so the records are first dealt into one bucket
+// per name in name order, keeping their order, and each bucket is then
+// sorted by time; as the records arrive in order-number order, which
+// mostly follows time, those sorts have little to do.  Records whose name
+// is not a shared copy are sorted by comparison alone.
+static void sort_by_stock_and_time(transaction_t *T, int n)
+{
+    // Ranks of the shared names, by the address of the copy.
+    size_t count = 0;
+    for (size_t i = 0; i < texts.size; i++)
+        count += texts.slot[i] != nullptr;
+    size_t size = 16;
+    while (size < 2 * count)
+        size *= 2;
+    const char **names = (const char **)malloc(sizeof(char *) * (count ? count : 1));
+    const char **keys = (const char **)calloc(size, sizeof(char *));
+    int *ranks = (int *)malloc(sizeof(int) * size);
+    int *bucket = (int *)calloc(count + 1, sizeof(int));
+    transaction_t *dealt = (transaction_t *)malloc(sizeof(transaction_t) * (size_t)(n ? n : 1));
+    bool dealing = names && keys && ranks && bucket && dealt;
+    auto slot_of = [&](const char *name) {
+        size_t k = (size_t)(((uintptr_t)name >> 3) * 0x9e3779b97f4a7c15ULL >> 20) & (size - 1);
+        while (keys[k] && keys[k] != name)
+            k = (k + 1) & (size - 1);
+        return k;
+    };
+    if (dealing) {
+        count = 0;
+        for (size_t i = 0; i < texts.size; i++)
+            if (texts.slot[i])
+                names[count++] = texts.slot[i];
+        std::sort(names, names + count, [](const char *a, const char *b) { return strcmp(a, b) < 0; });
+        for (size_t r = 0; r < count; r++) {
+            size_t k = slot_of(names[r]);
+            keys[k] = names[r];
+            ranks[k] = (int)r;
+        }
+        for (int i = 0; dealing && i < n; i++) {
+            size_t k = slot_of(T[i].stock);
+            dealing = keys[k] != nullptr;
+            if (dealing)
+                bucket[ranks[k] + 1]++;
+        }
+    }
+    if (dealing) {
+        for (size_t r = 1; r <= count; r++)
+            bucket[r] += bucket[r - 1];
+        for (int i = 0; i < n; i++)
+            dealt[bucket[ranks[slot_of(T[i].stock)]]++] = T[i];
+        memcpy(T, dealt, sizeof(transaction_t) * (size_t)n);
+        for (size_t r = 0, from = 0; r < count; from = (size_t)bucket[r++])
+            std::sort(T + from, T + bucket[r], [](const transaction_t &a, const transaction_t &b) {
+                return time_order(a, b) < 0;
+            });
+    } else {
+        sort_trades<before_stock>(T, n);
+    }
+    free(names);
+    free(keys);
+    free(ranks);
+    free(bucket);
+    free(dealt);
+}
+
 /* ---- import ---- */
 
 // Number conversions of the row parser.  They give exactly what the scan
@@ -916,7 +981,7 @@ static int consolidate_orders(transaction_t *T, int n)
 // returns the count.
 static int consolidate_days(transaction_t *T, int n)
 {
-    sort_trades<before_stock>(T, n);
+    sort_by_stock_and_time(T, n);
     return fold_groups<same_day_run>(T, n);
 }
 

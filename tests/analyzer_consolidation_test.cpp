@@ -11,6 +11,7 @@
 #include <climits>
 #include <cmath>
 #include <random>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -109,6 +110,33 @@ TEST(Orderings, SortsAgreeWithTheComparisonFunctions)
     check(sort_trades<before_order>, cmp_transaction_order);
     check(sort_trades<before_stock>, cmp_transaction_stock);
     check(sort_trades<before_year_stock>, cmp_transaction_year_stock);
+}
+
+TEST(Orderings, SortByNameAndTimeDealsSharedNamesIntoBuckets)
+{
+    std::mt19937 gen(31);
+    const char *shared[] = {text_copy("Beta"), text_copy("\xc0\xeb\xfc\xf4\xe0"), text_copy("Alpha"),
+                            text_copy("Alpha ")};
+    for (int mixed = 0; mixed < 2; mixed++) {
+        std::vector<transaction_t> v;
+        for (int i = 0; i < 3000; i++) {
+            int hour = gen() % 40 ? (int)(gen() % 24) : (int)gen();   // some times out of the usual range
+            v.push_back(trade(i, (int64_t)(gen() % 100), shared[gen() % 4], 1, 1, 1, 0, 2012 + (int)(gen() % 3),
+                              1 + (int)(gen() % 12), 1 + (int)(gen() % 28), hour));
+        }
+        if (mixed)
+            v[1234].stock = (char *)"Alpha";   // not a shared copy: sorted by comparison alone
+        auto w = v;
+        sort_by_stock_and_time(w.data(), (int)w.size());
+        for (size_t i = 1; i < w.size(); i++)
+            ASSERT_LE(cmp_transaction_stock(&w[i - 1], &w[i]), 0) << i;
+        std::multiset<int64_t> before_sort, after_sort;
+        for (size_t i = 0; i < v.size(); i++) {
+            before_sort.insert(v[i].no * 7 + v[i].h);
+            after_sort.insert(w[i].no * 7 + w[i].h);
+        }
+        EXPECT_TRUE(before_sort == after_sort);
+    }
 }
 
 struct Totals {
