@@ -258,6 +258,39 @@ static void sort_trades(transaction_t *T, int n)
     std::sort(T, T + n, [](const transaction_t &a, const transaction_t &b) { return before(a, b); });
 }
 
+// The sorts before the de-duplication and the order consolidation.  Trade
+// files list their trades in trade-number order, so the imported records
+// mostly form a few ascending runs, one per file, and after that sort the
+// order numbers mostly ascend as well.  Such runs are merged pairwise;
+// records in many runs are sorted.
+template <bool (*before)(const transaction_t &, const transaction_t &)>
+static void sort_runs(transaction_t *T, int n)
+{
+    const int max_runs = 64;
+    int starts[max_runs + 1];
+    int runs = 1;
+    starts[0] = 0;
+    for (int i = 1; i < n; i++)
+        if (before(T[i], T[i - 1])) {
+            if (runs == max_runs) {
+                sort_trades<before>(T, n);
+                return;
+            }
+            starts[runs++] = i;
+        }
+    starts[runs] = n;
+    while (runs > 1) {
+        int merged = 0;
+        for (int k = 0; k < runs; k += 2) {
+            if (k + 1 < runs)
+                std::inplace_merge(T + starts[k], T + starts[k + 1], T + starts[k + 2], before);
+            starts[merged++] = starts[k];
+        }
+        starts[merged] = n;
+        runs = merged;
+    }
+}
+
 // The sort before the same-day consolidation.  Security names are shared
 // copies, few and distinct, so the records are first dealt into one bucket
 // per name in name order, keeping their order, and each bucket is then
@@ -900,7 +933,7 @@ static void print_total(const char *label, int64_t v)
 // the count and the money totals of the unique trades.  Returns the count.
 static int remove_duplicates(transaction_t *T, int nt)
 {
-    sort_trades<before_no>(T, nt);
+    sort_runs<before_no>(T, nt);
     int n = uniq(T, (size_t)nt, sizeof(transaction_t), cmp_transaction_no);
     double sum_spent = 0, sum_gained = 0, sum_comm = 0;
     for (int i = 0; i < n; i++) {
@@ -973,7 +1006,7 @@ static bool same_day_run(const transaction_t *head, const transaction_t *t)
 // Folds the fills of every order into one record; returns the count.
 static int consolidate_orders(transaction_t *T, int n)
 {
-    sort_trades<before_order>(T, n);
+    sort_runs<before_order>(T, n);
     return fold_groups<same_order>(T, n);
 }
 

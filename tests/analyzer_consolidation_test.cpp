@@ -110,6 +110,11 @@ TEST(Orderings, SortsAgreeWithTheComparisonFunctions)
     check(sort_trades<before_order>, cmp_transaction_order);
     check(sort_trades<before_stock>, cmp_transaction_stock);
     check(sort_trades<before_year_stock>, cmp_transaction_year_stock);
+    check(sort_runs<before_no>, cmp_transaction_no);
+    check(sort_runs<before_order>, cmp_transaction_order);
+    sort_trades<before_order>(v.data(), (int)v.size() / 2);   // a few runs to merge
+    sort_trades<before_order>(v.data() + v.size() / 2, (int)(v.size() - v.size() / 2));
+    check(sort_runs<before_order>, cmp_transaction_order);
 }
 
 TEST(Orderings, SortByNameAndTimeDealsSharedNamesIntoBuckets)
@@ -136,6 +141,29 @@ TEST(Orderings, SortByNameAndTimeDealsSharedNamesIntoBuckets)
             after_sort.insert(w[i].no * 7 + w[i].h);
         }
         EXPECT_TRUE(before_sort == after_sort);
+    }
+}
+
+TEST(Orderings, SortOfRunsMergesThem)
+{
+    std::mt19937 gen(37);
+    for (int runs : {1, 2, 5, 64, 65, 500}) {
+        std::vector<transaction_t> v;
+        for (int r = 0; r < runs; r++) {
+            int64_t no = (int64_t)(gen() % 1000) - 500;
+            for (int i = 0; i < 40; i++)
+                v.push_back(trade(no += (int64_t)(gen() % 3), r, "A", 1, 1, 1, 0));
+        }
+        auto w = v;
+        sort_runs<before_no>(w.data(), (int)w.size());
+        for (size_t i = 1; i < w.size(); i++)
+            ASSERT_LE(w[i - 1].no, w[i].no) << runs << " runs, at " << i;
+        std::multiset<std::pair<int64_t, int64_t>> before_sort, after_sort;
+        for (size_t i = 0; i < v.size(); i++) {
+            before_sort.insert({v[i].no, v[i].order});
+            after_sort.insert({w[i].no, w[i].order});
+        }
+        EXPECT_TRUE(before_sort == after_sort) << runs << " runs";
     }
 }
 
