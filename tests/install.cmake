@@ -10,3 +10,7 @@ foreach(mode pkg-config find-package)
   set_tests_properties(${test_name} PROPERTIES SKIP_RETURN_CODE 77 TIMEOUT 600
     RESOURCE_LOCK keltools_install)
 endforeach()
+
+# The manual page must render without a single formatter warning (`man ./varnock.1`).
+add_test(NAME manual_page COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/manual_page.sh ${PROJECT_SOURCE_DIR}/varnock.1)
+set_tests_properties(manual_page PROPERTIES SKIP_RETURN_CODE 77)
