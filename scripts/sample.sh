@@ -3,6 +3,7 @@
 # the outputs land in examples/out/.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+bash scripts/deps.sh
 cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build build -j"$(nproc)" --target varnock
 rm -rf examples/out && mkdir -p examples/out
