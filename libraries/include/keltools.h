@@ -189,6 +189,41 @@ int uniq(void *array, size_t nmemb, size_t size, int (*compare)(const void *, co
 
 /* ==== Date and time (datetime) ==== */
 
+/* The calendar time of date text ds in layout fmt (1-10), read as UTC; ts,
+ * when non-null, is a time of day replacing the date's.  A text that does not
+ * fit its layout leaves 1 January of the current year; 0 for a date before
+ * 1970 or one that cannot be represented. */
+time_t parse_date_time(int fmt, const char *ds, const char *ts);
+/* Month 0-11 named by the first three letters of an English month name (any
+ * case); 0 when none matches. */
+int txt2mon(const char *m);
+/* A duration in seconds right-aligned as "hhh:mm:ss" (capped at 999:59:59) in
+ * a static buffer, valid until the next call. */
+char *make_time(unsigned long time);
+
+/* strptime-style parse of buf under fmt, with English names only, into the
+ * fields of *tm that the format names.  Returns where parsing stopped in buf,
+ * or null when the text does not match. */
+char *str_ptime(const char *buf, const char *fmt, struct tm *tm);
+
+/* The calendar time of the fields of *gmtimein read as UTC, out-of-range
+ * fields carried over; 0 when it cannot be represented. */
+time_t timegm1(const struct tm *gmtimein);
+/* t1 moved by the local offset from UTC at that moment (the local wall-clock
+ * time written as UTC); 0 for t1 <= 0. */
+time_t gm2local(time_t t1);
+/* The reverse move of gm2local, with the offset taken at t1; 0 for t1 = 0. */
+time_t local2gm(time_t t1);
+/* The calendar time of an HTTP date text in any of its three forms; 0 when
+ * none matches or the text yields a time before 1970. */
+time_t http_getdate(const char *datestring);
+/* "DD/MM/YYYY hh:mm:ss", "DD/MM/YYYY" (both UTC) and a duration in units
+ * ("1d 1h 1m"), each in one of 8 static buffers taken in turn by the three
+ * functions: valid through the next seven calls. */
+char *pretty_date(time_t t);
+char *pretty_dateonly(time_t t);
+char *pretty_difftime(time_t t);
+
 /* ==== end of Date and time ==== */
 
 /* ==== Memory chunk sets and text buffers (xfunc) ==== */
