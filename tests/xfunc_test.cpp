@@ -240,4 +240,14 @@ TEST(StreamIo, WritesAllOrStopsAndReadsShortAtTheEnd)
     });
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.err, std::string("cannot close file stream (") + strerror(ENOSPC) + ")\n");
+
+    // A write that failed before the close is not lost silently.
+    r = run_in_child([] {
+        FILE *full = xfopen("/dev/full", "w");
+        setvbuf(full, nullptr, _IONBF, 0);
+        fputs("unbuffered and lost", full);
+        xfclose(full);
+    });
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, std::string("cannot close file stream (") + strerror(ENOSPC) + ")\n");
 }

@@ -101,3 +101,290 @@ long long copy_bytes(FILE *in, FILE *out, long long nb, int mem, char *buf)
 /* ---- text loading, line output and file system helpers ---- */
 
 
+#include <cstring>
+
+namespace {
+
+// A growing array of line pointers on the checked heap (64 to start).
+struct line_list {
+    char **items = (char **)xmalloc(64 * sizeof(char *));
+    int count = 0;
+    int room = 64;
+
+    void add(char *line)
+    {
+        if (count == room) {
+            room *= 2;
+            items = (char **)xrealloc(items, (size_t)room * sizeof(char *));
+        }
+        items[count++] = line;
+    }
+};
+
+bool is_line_end(char c)
+{
+    return c == '\r' || c == '\n';
+}
+
+// Loads a file for line splitting: NUL bytes become blanks so that the text
+// ends only at its end.  Returns the buffer, null when the file cannot be
+// loaded or is empty.
+char *load_text(const char *filename)
+{
+    char *text = nullptr;
+    long length = load_file(filename, &text);
+    if (length <= 0)
+        return nullptr;
+    for (long i = 0; i < length; i++)
+        if (text[i] == '\0')
+            text[i] = ' ';
+    return text;
+}
+
+}  // namespace
+
+long load_stdin(char **p)
+{
+    const size_t step = 16384;
+    size_t size = step, length = 0;
+    char *buffer = (char *)malloc(size);
+    if (!buffer)
+        return -1;
+    for (;;) {
+        ssize_t got = read(STDIN_FILENO, buffer + length, size - length);
+        if (got <= 0)
+            break;
+        length += (size_t)got;
+        if (size - length < step) {
+            char *bigger = (char *)realloc(buffer, size * 2);
+            if (!bigger) {
+                free(buffer);
+                return -1;
+            }
+            buffer = bigger;
+            size *= 2;
+        }
+    }
+    if (char *fitted = (char *)realloc(buffer, length + 1))
+        buffer = fitted;
+    buffer[length] = '\0';
+    *p = buffer;
+    return (long)length;
+}
+
+int text2lines(char *s, char ***lines)
+{
+    line_list list;
+    list.add(s);
+    for (char *p = s; *p;) {
+        if (!is_line_end(*p)) {
+            p++;
+            continue;
+        }
+        *p++ = '\0';
+        while (is_line_end(*p))
+            p++;
+        if (*p)
+            list.add(p);
+    }
+    *lines = list.items;
+    return list.count;
+}
+
+int load_textfile(const char *filename, char ***lines)
+{
+    char *text = load_text(filename);
+    if (!text)
+        return -1;
+    return text2lines(text, lines);
+}
+
+int load_textfile2(const char *filename, char ***lines, const char *sep)
+{
+    if (!sep)
+        sep = "\r\n";
+    char *text = load_text(filename);
+    if (!text)
+        return -1;
+    size_t sep_len = strlen(sep);
+    line_list list;
+    list.add(text);
+    for (char *p = text; *p && sep_len > 0;) {
+        if (strncmp(p, sep, sep_len) != 0) {
+            p++;
+            continue;
+        }
+        *p = '\0';
+        p += sep_len;
+        if (*p)
+            list.add(p);
+    }
+    *lines = list.items;
+    return list.count;
+}
+
+int print_file(const char *filename)
+{
+    FILE *fp = fopen(filename, "r");
+    if (!fp)
+        return 0;
+    char line[8192];
+    while (fgets(line, sizeof line, fp))
+        fputs(line, stdout);
+    return fclose(fp);
+}
+
+namespace {
+
+// Writes s in pieces of maxlen-2 characters, a backslash and a line feed
+// after every piece but the last, through put(data, size).
+template <typename Put>
+int fold_long_text(const char *s, int maxlen, Put put)
+{
+    if (maxlen < 3)
+        return -1;
+    size_t left = strlen(s), piece = (size_t)maxlen - 2;
+    while (left > 0) {
+        size_t n = left < piece ? left : piece;
+        put(s, n);
+        s += n;
+        left -= n;
+        if (left > 0)
+            put("\\\n", 2);
+    }
+    return 0;
+}
+
+void write_all(int fd, const char *data, size_t size)
+{
+    while (size > 0) {
+        ssize_t done = write(fd, data, size);
+        if (done <= 0)
+            return;
+        data += done;
+        size -= (size_t)done;
+    }
+}
+
+}  // namespace
+
+int flongprint(FILE *fp, const char *s, int maxlen)
+{
+    return fold_long_text(s, maxlen, [fp](const char *data, size_t n) { fwrite(data, 1, n, fp); });
+}
+
+int longprint(int fd, const char *s, int maxlen)
+{
+    return fold_long_text(s, maxlen, [fd](const char *data, size_t n) { write_all(fd, data, n); });
+}
+
+/*
+ * File system helpers.
+ */
+
+namespace {
+
+bool is_bare_drive(const char *path)
+{
+    return strlen(path) == 2 && path[1] == ':';
+}
+
+// Creates the directory unless something of that name exists; false when it
+// is missing and cannot be made.
+bool ensure_directory(const char *path)
+{
+    if (is_bare_drive(path) || access(path, F_OK) == 0)
+        return true;
+    return mkdir(path, 0777) == 0;
+}
+
+}  // namespace
+
+int make_subtree(const char *s)
+{
+    if (is_bare_drive(s))
+        return 0;
+    char *path = xstrdup(s);
+    for (char *p = path; *p; p++)
+        if (*p == '\\')
+            *p = '/';
+    bool ok = true;
+    // A leading '/' is the root, not a separator.
+    for (char *slash = path + 1; ok && *path && (slash = strchr(slash, '/')) != nullptr; slash++) {
+        *slash = '\0';
+        ok = ensure_directory(path);
+        *slash = '/';
+    }
+    if (ok)
+        ok = ensure_directory(path);
+    free(path);
+    return ok ? 0 : -1;
+}
+
+long dump_file(const char *filename, const void *p, long length)
+{
+    int fd = open(filename, O_WRONLY | O_CREAT | O_TRUNC, 0777);
+    if (fd < 0)
+        return -1;
+    const char *data = (const char *)p;
+    long written = 0;
+    while (written < length) {
+        ssize_t done = write(fd, data + written, (size_t)(length - written));
+        if (done <= 0)
+            break;
+        written += done;
+    }
+    close(fd);
+    return written;
+}
+
+int copy_file(const char *src, const char *dest)
+{
+    char *data = nullptr;
+    long length = load_file(src, &data);
+    if (length < 0)
+        return 1;
+    // An empty source loads nothing and is copied as an empty file.
+    long written = dump_file(dest, length > 0 ? data : "", length);
+    if (length > 0)
+        free(data);
+    return written == length ? 0 : 1;
+}
+
+int is_textfile(const char *filename, int probe_size)
+{
+    int fd = open(filename, O_RDONLY);
+    if (fd < 0)
+        return -1;
+    unsigned long length = file_length(fd);
+    size_t probe = probe_size < 0 ? 1024 : (size_t)probe_size;
+    if (length == 0 || length == (unsigned long)-1) {
+        close(fd);
+        return -1;
+    }
+    if (probe > length)
+        probe = length;
+    unsigned char *buffer = (unsigned char *)xmalloc(probe + 1);
+    ssize_t got = read(fd, buffer, probe);
+    close(fd);
+    int result = got < 0 || (size_t)got < probe ? -1 : 1;
+    for (size_t i = 0; result == 1 && i < probe; i++) {
+        unsigned char c = buffer[i];
+        if (c < 32 && c != '\n' && c != '\r' && c != '\t' && c != '\b')
+            result = 0;
+    }
+    free(buffer);
+    return result;
+}
+
+int isindexfile(const char *name)
+{
+    static const char *const index_names[] = {
+        "00index.txt", "00_index.txt", "00index", "00-index", "index.txt",
+        "files.bbs",   "descript.ion", "index",   "!index",
+    };
+    for (const char *index_name : index_names)
+        if (stricmp1(name, index_name) == 0)
+            return 1;
+    return 0;
+}
