@@ -13,18 +13,16 @@
 
 namespace {
 
-// Calls bracket on an int array; left and right start at -99 so that a
-// result that must leave them alone can be checked.
-struct BracketResult {
-    int rc, left = -99, right = -99;
-};
-
-BracketResult bracket_ints(const std::vector<int> &a, int key)
+// bracket on an int array as (result, left, right); left and right start
+// at -99 so that a result that must leave them alone can be checked.
+std::vector<int> bracket_ints(const std::vector<int> &a, int key)
 {
-    BracketResult r;
-    r.rc = bracket(&key, a.data(), a.size(), sizeof(int), cmp_integers, &r.left, &r.right);
-    return r;
+    int left = -99, right = -99;
+    int rc = bracket(&key, a.data(), a.size(), sizeof(int), cmp_integers, &left, &right);
+    return {rc, left, right};
 }
+
+using V = std::vector<int>;
 
 // Counts the comparisons that bracket makes.
 int compare_calls = 0;
@@ -98,70 +96,24 @@ TEST(Comparators, StringsAsUnsignedBytesAndByLength)
 
 TEST(Bracket, FiveResults)
 {
-    std::vector<int> a = {1, 3, 3, 3, 5};
-    BracketResult r = bracket_ints(a, 3);
-    EXPECT_EQ(r.rc, 1);
-    EXPECT_EQ(r.left, 1);
-    EXPECT_EQ(r.right, 3);
-
-    r = bracket_ints(a, 4);
-    EXPECT_EQ(r.rc, 0);
-    EXPECT_EQ(r.left, 3);
-    EXPECT_EQ(r.right, 4);
-
-    r = bracket_ints(a, 2);
-    EXPECT_EQ(r.rc, 0);
-    EXPECT_EQ(r.left, 0);
-    EXPECT_EQ(r.right, 1);
-
-    r = bracket_ints(a, 0);
-    EXPECT_EQ(r.rc, -1);
-    EXPECT_EQ(r.left, -99);
-    EXPECT_EQ(r.right, -99);
-
-    r = bracket_ints(a, 6);
-    EXPECT_EQ(r.rc, -2);
-    EXPECT_EQ(r.left, -99);
-    EXPECT_EQ(r.right, -99);
-
-    r = bracket_ints({}, 3);
-    EXPECT_EQ(r.rc, -3);
-    EXPECT_EQ(r.left, -99);
+    V a = {1, 3, 3, 3, 5};
+    EXPECT_EQ(bracket_ints(a, 3), (V{1, 1, 3}));
+    EXPECT_EQ(bracket_ints(a, 4), (V{0, 3, 4}));
+    EXPECT_EQ(bracket_ints(a, 2), (V{0, 0, 1}));
+    EXPECT_EQ(bracket_ints(a, 0), (V{-1, -99, -99}));
+    EXPECT_EQ(bracket_ints(a, 6), (V{-2, -99, -99}));
+    EXPECT_EQ(bracket_ints({}, 3), (V{-3, -99, -99}));
 }
 
 TEST(Bracket, RunsTouchingTheEnds)
 {
-    std::vector<int> a = {2, 2, 2, 2, 2, 2};
-    BracketResult r = bracket_ints(a, 2);
-    EXPECT_EQ(r.rc, 1);
-    EXPECT_EQ(r.left, 0);
-    EXPECT_EQ(r.right, 5);
-
-    std::vector<int> b = {1, 1, 1, 4, 6, 7, 8};
-    r = bracket_ints(b, 1);
-    EXPECT_EQ(r.rc, 1);
-    EXPECT_EQ(r.left, 0);
-    EXPECT_EQ(r.right, 2);
-
-    std::vector<int> c = {1, 4, 6, 7, 9, 9, 9};
-    r = bracket_ints(c, 9);
-    EXPECT_EQ(r.rc, 1);
-    EXPECT_EQ(r.left, 4);
-    EXPECT_EQ(r.right, 6);
-
-    std::vector<int> one = {7};
-    r = bracket_ints(one, 7);
-    EXPECT_EQ(r.rc, 1);
-    EXPECT_EQ(r.left, 0);
-    EXPECT_EQ(r.right, 0);
-    EXPECT_EQ(bracket_ints(one, 6).rc, -1);
-    EXPECT_EQ(bracket_ints(one, 8).rc, -2);
-
-    std::vector<int> two = {3, 5};
-    r = bracket_ints(two, 4);
-    EXPECT_EQ(r.rc, 0);
-    EXPECT_EQ(r.left, 0);
-    EXPECT_EQ(r.right, 1);
+    EXPECT_EQ(bracket_ints({2, 2, 2, 2, 2, 2}, 2), (V{1, 0, 5}));
+    EXPECT_EQ(bracket_ints({1, 1, 1, 4, 6, 7, 8}, 1), (V{1, 0, 2}));
+    EXPECT_EQ(bracket_ints({1, 4, 6, 7, 9, 9, 9}, 9), (V{1, 4, 6}));
+    EXPECT_EQ(bracket_ints({7}, 7), (V{1, 0, 0}));
+    EXPECT_EQ(bracket_ints({7}, 6)[0], -1);
+    EXPECT_EQ(bracket_ints({7}, 8)[0], -2);
+    EXPECT_EQ(bracket_ints({3, 5}, 4), (V{0, 0, 1}));
 }
 
 TEST(Bracket, AgreesWithLinearScanOnEveryKey)
@@ -178,16 +130,14 @@ TEST(Bracket, AgreesWithLinearScanOnEveryKey)
                 if (first < 0) first = (int)i;
                 last = (int)i;
             }
-        BracketResult r = bracket_ints(a, key);
+        V r = bracket_ints(a, key);
         if (first >= 0) {
-            EXPECT_EQ(r.rc, 1) << key;
-            EXPECT_EQ(r.left, first) << key;
-            EXPECT_EQ(r.right, last) << key;
+            EXPECT_EQ(r, (V{1, first, last})) << key;
         } else {
-            ASSERT_EQ(r.rc, 0) << key;
-            EXPECT_LT(a[r.left], key);
-            EXPECT_GT(a[r.right], key);
-            EXPECT_EQ(r.right, r.left + 1);
+            ASSERT_EQ(r[0], 0) << key;
+            EXPECT_LT(a[r[1]], key);
+            EXPECT_GT(a[r[2]], key);
+            EXPECT_EQ(r[2], r[1] + 1);
         }
     }
 }
@@ -218,4 +168,199 @@ TEST(Bracket, DoublesWithTheKeyNotARecord)
     EXPECT_EQ(bracket(&key, a.data(), a.size(), sizeof(double), cmp_doubles, &l, &r), 0);
     EXPECT_EQ(l, 3);
     EXPECT_EQ(r, 4);
+}
+
+namespace {
+
+// A record ordered by key only; tag tells equal keys apart.
+struct Tagged {
+    int key;
+    char tag;
+    bool operator==(const Tagged &o) const { return key == o.key && tag == o.tag; }
+};
+
+int cmp_tagged(const void *a, const void *b)
+{
+    return cmp_integers(&((const Tagged *)a)->key, &((const Tagged *)b)->key);
+}
+
+std::vector<int> ints(const int *p, size_t n) { return std::vector<int>(p, p + n); }
+
+}  // namespace
+
+TEST(PartialSort, KeepsTheSmallestInOrderAndLeavesTheRest)
+{
+    std::vector<int> a = {5, 4, 3, 2, 1};
+    EXPECT_EQ(psort(a.data(), a.size(), sizeof(int), 3, cmp_integers), 3);
+    EXPECT_EQ(ints(a.data(), 3), (std::vector<int>{1, 2, 3}));
+    for (int limit : {5, 9, 0, -2}) {
+        a = {5, 4, 3, 2, 1};
+        EXPECT_EQ(psort(a.data(), a.size(), sizeof(int), limit, cmp_integers), 5);
+        EXPECT_EQ(a, (std::vector<int>{1, 2, 3, 4, 5}));
+    }
+    // Equal records keep their input order; records from position limit on
+    // stay as they were.
+    std::vector<Tagged> t = {{2, 'a'}, {1, 'b'}, {2, 'c'}, {1, 'd'}, {3, 'e'}};
+    EXPECT_EQ(psort(t.data(), t.size(), sizeof(Tagged), 3, cmp_tagged), 3);
+    EXPECT_EQ(t, (std::vector<Tagged>{{1, 'b'}, {1, 'd'}, {2, 'a'}, {1, 'd'}, {3, 'e'}}));
+}
+
+TEST(PartialSort, DistinctVariantSkipsRepeats)
+{
+    std::vector<int> a = {2, 2, 1, 1, 3};
+    EXPECT_EQ(pusort(a.data(), a.size(), sizeof(int), 3, cmp_integers), 3);
+    EXPECT_EQ(ints(a.data(), 3), (std::vector<int>{1, 2, 3}));
+
+    std::vector<int> few = {1, 1, 1, 2, 1};
+    EXPECT_EQ(pusort(few.data(), few.size(), sizeof(int), 3, cmp_integers), 2);
+    EXPECT_EQ(ints(few.data(), 2), (std::vector<int>{1, 2}));
+
+    std::vector<int> all = {2, 2, 1};
+    EXPECT_EQ(pusort(all.data(), all.size(), sizeof(int), 0, cmp_integers), 3);
+    EXPECT_EQ(all, (std::vector<int>{1, 2, 2}));
+
+    // The first of equal records is the one kept.
+    std::vector<Tagged> t = {{4, 'a'}, {2, 'b'}, {4, 'c'}, {2, 'd'}, {9, 'e'}, {1, 'f'}};
+    EXPECT_EQ(pusort(t.data(), t.size(), sizeof(Tagged), 3, cmp_tagged), 3);
+    EXPECT_EQ(t[0], (Tagged{1, 'f'}));
+    EXPECT_EQ(t[1], (Tagged{2, 'b'}));
+    EXPECT_EQ(t[2], (Tagged{4, 'a'}));
+}
+
+TEST(PartialSort, HeapPathOnlyForFewOfMany)
+{
+    // Values 99, 98, ..., 0: the heap path sorts only the front; the full
+    // sort path leaves the whole array ascending.
+    auto descending = [](int n) {
+        std::vector<int> v(n);
+        for (int i = 0; i < n; ++i) v[i] = n - 1 - i;
+        return v;
+    };
+    std::vector<int> a = descending(100);
+    EXPECT_EQ(psort1(a.data(), a.size(), sizeof(int), 32, cmp_integers), 32);
+    for (int i = 0; i < 32; ++i) EXPECT_EQ(a[i], i);
+    for (int i = 32; i < 100; ++i) EXPECT_EQ(a[i], 99 - i);  // left as they were
+
+    a = descending(100);
+    EXPECT_EQ(psort1(a.data(), a.size(), sizeof(int), 33, cmp_integers), 33);
+    for (int i = 0; i < 100; ++i) EXPECT_EQ(a[i], i);
+
+    a = descending(99);
+    EXPECT_EQ(psort1(a.data(), a.size(), sizeof(int), 32, cmp_integers), 32);
+    for (int i = 0; i < 99; ++i) EXPECT_EQ(a[i], i);
+
+    a = descending(10);
+    EXPECT_EQ(psort1(a.data(), a.size(), sizeof(int), 50, cmp_integers), 10);
+    for (int limit : {0, -1}) {
+        a = descending(200);
+        EXPECT_EQ(psort1(a.data(), a.size(), sizeof(int), limit, cmp_integers), 200);
+        for (int i = 0; i < 200; ++i) EXPECT_EQ(a[i], i);
+    }
+}
+
+TEST(PartialSort, HeapPathWithRepeatsMatchesFullSort)
+{
+    std::vector<int> a(1000), b;
+    unsigned x = 99;
+    for (int &v : a) v = (int)((x = x * 69069u + 1u) >> 24) % 50;
+    b = a;
+    std::sort(b.begin(), b.end());
+    EXPECT_EQ(psort1(a.data(), a.size(), sizeof(int), 77, cmp_integers), 77);
+    EXPECT_EQ(ints(a.data(), 77), ints(b.data(), 77));
+}
+
+TEST(BoundedHeap, KeepsTheSmallestWithTheLargestOnTop)
+{
+    int heap[3], count = 0;
+    for (int v : {5, 1, 4}) EXPECT_EQ(accumulate(heap, &v, sizeof(int), &count, 3, cmp_integers), 1);
+    EXPECT_EQ(count, 3);
+    EXPECT_EQ(heap[0], 5);
+    int v = 2;
+    EXPECT_EQ(accumulate(heap, &v, sizeof(int), &count, 3, cmp_integers), 1);
+    EXPECT_EQ(heap[0], 4);
+    v = 9;
+    EXPECT_EQ(accumulate(heap, &v, sizeof(int), &count, 3, cmp_integers), 0);
+    v = 4;  // equal to the largest kept: taken in its place
+    EXPECT_EQ(accumulate(heap, &v, sizeof(int), &count, 3, cmp_integers), 1);
+    EXPECT_EQ(count, 3);
+    std::vector<int> kept(heap, heap + 3);
+    std::sort(kept.begin(), kept.end());
+    EXPECT_EQ(kept, (std::vector<int>{1, 2, 4}));
+}
+
+TEST(BoundedHeap, SiftUpAndDownKeepTheSmallestFirst)
+{
+    // Push 40 values with heap_siftup, then pop them by moving the last
+    // record to the root and sifting it down: they come out ascending.
+    std::vector<int> h;
+    unsigned x = 7;
+    for (int i = 0; i < 40; ++i) {
+        int v = (int)((x = x * 1103515245u + 12345u) >> 20) % 100;
+        h.push_back(v);
+        int *slot = (int *)heap_siftup(h.data(), (int)h.size() - 1, sizeof(int), cmp_integers);
+        EXPECT_EQ(*slot, v);  // where the new record stopped
+    }
+    for (size_t i = 1; i < h.size(); ++i) ASSERT_LE(h[(i - 1) / 2], h[i]);
+    std::vector<int> popped, want = h;
+    std::sort(want.begin(), want.end());
+    while (!h.empty()) {
+        popped.push_back(h[0]);
+        h[0] = h.back();
+        h.pop_back();
+        if (h.size() > 1) heap_siftdown(h.data(), &h.back(), sizeof(int), sizeof(int), cmp_integers);
+    }
+    EXPECT_EQ(popped, want);
+
+    // A root with one child, the last record.
+    int two[2] = {9, 1};
+    int *at = (int *)heap_siftdown(two, &two[1], sizeof(int), sizeof(int), cmp_integers);
+    EXPECT_EQ(two[0], 1);
+    EXPECT_EQ(two[1], 9);
+    EXPECT_EQ(at, &two[1]);
+}
+
+TEST(Uniq2, RepeatsMoveBehindTheKeptRecords)
+{
+    std::vector<int> a = {1, 1, 2, 2, 3};
+    EXPECT_EQ(uniq2(a.data(), a.size(), sizeof(int), cmp_integers), 3);
+    EXPECT_EQ(a, (std::vector<int>{1, 2, 3, 1, 2}));
+
+    EXPECT_EQ(uniq2(nullptr, 0, sizeof(int), cmp_integers), 0);
+    int one = 4;
+    EXPECT_EQ(uniq2(&one, 1, sizeof(int), cmp_integers), 1);
+    EXPECT_EQ(one, 4);
+
+    std::vector<Tagged> t = {{1, 'a'}, {1, 'b'}, {2, 'c'}, {1, 'd'}, {1, 'e'}, {3, 'f'}, {3, 'g'}};
+    EXPECT_EQ(uniq2(t.data(), t.size(), sizeof(Tagged), cmp_tagged), 4);
+    EXPECT_EQ(t, (std::vector<Tagged>{{1, 'a'}, {2, 'c'}, {1, 'd'}, {3, 'f'}, {1, 'b'}, {1, 'e'}, {3, 'g'}}));
+}
+
+TEST(Uniq2, FullBatchesGoToTheEndLatestFirst)
+{
+    // Records of 8 MB: the 16 MB buffer holds two of them.
+    const size_t size = 8 << 20;
+    auto run = [&](const std::string &keys, std::string *order) {
+        std::vector<char> a(keys.size() * size);
+        for (size_t i = 0; i < keys.size(); ++i) {
+            a[i * size] = keys[i];
+            a[i * size + 1] = (char)('a' + i);
+            a[i * size + size - 1] = (char)('a' + i);  // the far end moves too
+        }
+        int n = uniq2(a.data(), keys.size(), size, [](const void *x, const void *y) {
+            return (int)*(const char *)x - (int)*(const char *)y;
+        });
+        order->clear();
+        for (size_t i = 0; i < keys.size(); ++i) {
+            EXPECT_EQ(a[i * size + 1], a[i * size + size - 1]);
+            *order += a[i * size + 1];
+        }
+        return n;
+    };
+    std::string order;
+    // 1a 1b 1c 2d 2e 3f 3g: batch "b c" fills the buffer, "e g" is left in it.
+    EXPECT_EQ(run("1112233", &order), 3);
+    EXPECT_EQ(order, "adfegbc");
+    // 1a 1b 1c 1d 1e 2f: full batches "b c" then "d e"; the first ends the array.
+    EXPECT_EQ(run("111112", &order), 2);
+    EXPECT_EQ(order, "afdebc");
 }

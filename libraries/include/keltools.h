@@ -186,6 +186,83 @@ int uniq(void *array, size_t nmemb, size_t size, int (*compare)(const void *, co
 
 /* ==== Sorting of arrays and files (fsort) ==== */
 
+/* Line reader over an open stream: lines are cut in place in buf, which
+ * starts at the caller's size and doubles for a line that does not fit. */
+typedef struct {
+    FILE *fp;   /* the stream; null once it has been read whole and closed */
+    int msize;  /* size of buf */
+    int nb;     /* valid bytes in buf; below msize once the stream has ended */
+    int ns;     /* offset of the next line not yet handed out */
+    char *buf;  /* owned by the reader */
+} linebuf_t;
+
+/* 0: ready; 1: the stream is empty; -1: no memory.  On 1 and -1 nothing is
+ * held and the stream is still the caller's (do not call linebuf_close).
+ * A stream shorter than msize is read whole and closed at once. */
+int linebuf_init(linebuf_t *lb, FILE *fp, int msize);
+/* 0: *s is the next line without its line feed, valid until the next call on
+ * lb; 1: no more lines; -1: the buffer cannot grow (only linebuf_close may follow). */
+int linebuf_nextline(linebuf_t *lb, char **s);
+/* Closes the stream if still open and releases the buffer; returns 0. */
+int linebuf_close(linebuf_t *lb);
+
+/* Sorts the lines of fn1 into fn2 (which may be the same file) holding at most
+ * msize bytes of lines in memory; sorted chunks go to temp_path as
+ * "sortfile.<pid>.<i>" and are merged.  compare gets pointers to line pointers
+ * (cmp_str, cmp_strlen).  Every output line ends in a line feed, a last input
+ * line without one included.  Returns 0, or -1 after a warning on standard error. */
+int sortfile(const char *fn1, const char *fn2, int (*compare)(const void *, const void *),
+             int msize, const char *temp_path);
+
+/* Sorts nmemb records of size bytes from the current position of fh_in to the
+ * current position of fh_out within a work area of msize bytes; runs go to
+ * tmp_path as "<pid>-<i>" and are removed.  sort1 sorts in memory (qsort fits).
+ * More runs than the work area can merge at once are merged in passes.
+ * Returns 0; -1 (nothing read) when the input does not fit in msize and msize
+ * holds fewer than 2 records.  Failures end the process. */
+int fsort(int fh_in, int fh_out, int nmemb, int size, int (*compar)(const void *, const void *),
+          void (*sort1)(void *, size_t, size_t, int (*)(const void *, const void *)),
+          int msize, const char *tmp_path);
+/* The earlier form of fsort, merging one record per run at a time; same contract. */
+int fsort_old(int fh_in, int fh_out, int nmemb, int size, int (*compar)(const void *, const void *),
+              void (*sort1)(void *, size_t, size_t, int (*)(const void *, const void *)),
+              int msize, const char *tmp_path);
+/* Copies nmemb records from fh_in to fh_out, dropping records equal to the last
+ * one written; returns the number written. */
+int funiq(int fh_in, int fh_out, int nmemb, int size, int (*compar)(const void *, const void *));
+/* Combines n sorted arrays into a new heap array stored in *result (the
+ * caller frees it): op 1 their intersection (0 and *result untouched when any
+ * array is empty or n < 1), op 2 their union without repeats (n < 0 counts as
+ * no array).  Returns the number of records, -1 when op is neither 1 nor 2. */
+int merge(int op, int n, void *const *bases, const int *nmembs, int size, void **result,
+          int (*compar)(const void *, const void *));
+
+/* Partial sorts: the limit smallest records, ascending, at the front (equal
+ * records in input order); returns their count.  limit <= 0 or >= nmemb sorts
+ * the whole array and returns nmemb.  Records pushed out of the front are lost.
+ * pusort keeps only distinct records and may return fewer than limit. */
+int psort(void *array, size_t nmemb, size_t size, int limit, int (*compare)(const void *, const void *));
+int pusort(void *array, size_t nmemb, size_t size, int limit, int (*compare)(const void *, const void *));
+/* As psort, through a bounded heap when nmemb >= 100 and limit < nmemb/3;
+ * otherwise sorts all and returns min(limit, nmemb).  limit < 1 sorts all and
+ * returns nmemb.  Uses accumulate: one such sort at a time per process. */
+int psort1(void *array, size_t nmemb, size_t size, int limit, int (*compare)(const void *, const void *));
+/* Offers elem to a heap of at most max_nmemb records kept in array with the
+ * largest under compare first; *nmemb is its count.  1 if taken, 0 if not. */
+int accumulate(void *array, const void *elem, size_t size, int *nmemb, int max_nmemb,
+               int (*compare)(const void *, const void *));
+/* Moves record number element of the heap at root up while cmp puts it
+ * before its parent; returns the slot where it stopped. */
+void *heap_siftup(void *root, int element, size_t size, int (*cmp)(const void *, const void *));
+/* Moves the record at element down towards endel (the heap's last record);
+ * diff is the byte distance to its left child ((index+1)*size).  Returns the
+ * slot where it stopped. */
+void *heap_siftdown(void *element, void *endel, size_t size, size_t diff,
+                    int (*cmp)(const void *, const void *));
+/* As uniq, but the repeats are moved behind the kept records (in batches of
+ * at most 16 MB), so the array stays a permutation; returns the number kept. */
+int uniq2(void *array, size_t nmemb, size_t size, int (*compare)(const void *, const void *));
+
 /* Comparison functions in the qsort convention.  cmp_str and cmp_strlen take
  * pointers to string pointers (as qsort passes for an array of char *);
  * cmp_strlen puts longer strings first and equal lengths in strcmp order.
