@@ -11,3 +11,4 @@ cp examples/sdelki*.xls examples/out/ 2>/dev/null || true
 cd examples/out
 ../../build/varnock </dev/null
 ls -l
+echo "The reports are in examples/out/: report.html (all years) and report-YYYY.html (one per year)."

@@ -1,6 +1,7 @@
 // UTC readings of broken-down times, moves between UTC and local wall-clock
 // time, HTTP dates and the pretty printers, under fixed time zones.
 #include "keltools.h"
+#include "test_support.h"
 
 #include <gtest/gtest.h>
 
@@ -15,27 +16,7 @@
 
 namespace {
 
-class TzGuard {
-public:
-    explicit TzGuard(const char *tz)
-    {
-        if (const char *old = getenv("TZ"))
-            old_ = old;
-        setenv("TZ", tz, 1);
-        tzset();
-    }
-    ~TzGuard()
-    {
-        if (old_)
-            setenv("TZ", old_->c_str(), 1);
-        else
-            unsetenv("TZ");
-        tzset();
-    }
-
-private:
-    std::optional<std::string> old_;
-};
+using kt_test::TzGuard;
 
 struct tm fields(int year, int month, int day, int hour = 0, int min = 0, int sec = 0)
 {

@@ -2,6 +2,7 @@
 // and strptime-style parsing.  Every date test runs under UTC and under a
 // zone three hours east of it: the date parsers must not depend on the zone.
 #include "keltools.h"
+#include "test_support.h"
 
 #include <gtest/gtest.h>
 
@@ -15,27 +16,7 @@
 
 namespace {
 
-class TzGuard {
-public:
-    explicit TzGuard(const char *tz)
-    {
-        if (const char *old = getenv("TZ"))
-            old_ = old;
-        setenv("TZ", tz, 1);
-        tzset();
-    }
-    ~TzGuard()
-    {
-        if (old_)
-            setenv("TZ", old_->c_str(), 1);
-        else
-            unsetenv("TZ");
-        tzset();
-    }
-
-private:
-    std::optional<std::string> old_;
-};
+using kt_test::TzGuard;
 
 // The platform's own UTC reading serves as the reference; it normalises
 // out-of-range fields the way mktime does.

@@ -6,6 +6,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -125,6 +126,23 @@ ChdirGuard::~ChdirGuard()
 {
     std::error_code ec;
     std::filesystem::current_path(old_, ec);
+}
+
+TzGuard::TzGuard(const char *tz)
+{
+    if (const char *old = getenv("TZ"))
+        old_ = old;
+    setenv("TZ", tz, 1);
+    tzset();
+}
+
+TzGuard::~TzGuard()
+{
+    if (old_)
+        setenv("TZ", old_->c_str(), 1);
+    else
+        unsetenv("TZ");
+    tzset();
 }
 
 std::string read_file(const std::string &path)

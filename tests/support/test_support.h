@@ -3,6 +3,7 @@
 #pragma once
 
 #include <functional>
+#include <optional>
 #include <string>
 
 namespace kt_test {
@@ -49,6 +50,18 @@ public:
 
 private:
     std::string old_;
+};
+
+// Sets the time zone TZ for the object's lifetime, then restores the old one.
+class TzGuard {
+public:
+    explicit TzGuard(const char *tz);
+    ~TzGuard();
+    TzGuard(const TzGuard &) = delete;
+    TzGuard &operator=(const TzGuard &) = delete;
+
+private:
+    std::optional<std::string> old_;
 };
 
 std::string read_file(const std::string &path);

@@ -18,60 +18,56 @@ namespace {
 // or more stops the process, as a fixed-size scratch block could not hold it.
 const size_t scratch_floor = 1048576;
 
-void print_to(FILE *fp, const char *format, va_list args)
+// Writes one message to standard error when asked, then to fp when given.
+void emit(bool to_stderr, FILE *fp, const char *format, va_list args)
 {
-    vfprintf(fp, format, args);
+    va_list copy;
+    va_copy(copy, args);
+    if (to_stderr)
+        vfprintf(stderr, format, args);
+    if (fp != NULL)
+        vfprintf(fp, format, copy);
+    va_end(copy);
 }
 
 }  // namespace
 
+#define EMIT(to_stderr, fp)                      \
+    do {                                         \
+        va_list args_;                           \
+        va_start(args_, format);                 \
+        emit((to_stderr), (fp), format, args_);  \
+        va_end(args_);                           \
+    } while (0)
+
 void error1(const char *format, ...)
 {
-    va_list args;
-    va_start(args, format);
-    print_to(stderr, format, args);
-    va_end(args);
+    EMIT(true, NULL);
     exit(1);
 }
 
 void error2(FILE *fp, const char *format, ...)
 {
-    va_list args;
-    va_start(args, format);
-    print_to(fp, format, args);
-    va_end(args);
+    EMIT(false, fp);
     exit(1);
 }
 
 void error3(FILE *fp, const char *format, ...)
 {
-    va_list args;
-    va_start(args, format);
-    va_list copy;
-    va_copy(copy, args);
-    print_to(stderr, format, args);
-    print_to(fp, format, copy);
-    va_end(copy);
-    va_end(args);
+    EMIT(true, fp);
     exit(1);
 }
 
 void warning1(const char *format, ...)
 {
-    va_list args;
-    va_start(args, format);
-    print_to(stderr, format, args);
-    va_end(args);
+    EMIT(true, NULL);
 }
 
 void warning2(FILE *fp, const char *format, ...)
 {
     if (fp == NULL)
         return;
-    va_list args;
-    va_start(args, format);
-    print_to(fp, format, args);
-    va_end(args);
+    EMIT(false, fp);
     fflush(fp);
 }
 
@@ -79,14 +75,7 @@ void warning3(FILE *fp, const char *format, ...)
 {
     if (fp == NULL)
         return;
-    va_list args;
-    va_start(args, format);
-    va_list copy;
-    va_copy(copy, args);
-    print_to(stderr, format, args);
-    print_to(fp, format, copy);
-    va_end(copy);
-    va_end(args);
+    EMIT(true, fp);
     fflush(fp);
 }
 
@@ -94,10 +83,7 @@ void debug_tools(const char *format, ...)
 {
     if (tools_debug == NULL)
         return;
-    va_list args;
-    va_start(args, format);
-    print_to(tools_debug, format, args);
-    va_end(args);
+    EMIT(false, tools_debug);
     fflush(tools_debug);
 }
 
