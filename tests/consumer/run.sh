@@ -35,6 +35,18 @@ for f in bin/varnock lib/libkeltools.a include/keltools.h share/man/man1/varnock
 done
 [ -x "$prefix/bin/varnock" ] || fail "bin/varnock is not executable"
 
+# The installed program runs on its own and names its version in the report
+# footer: one bought trade in a trade file of one table row.
+mkdir "$work/run"
+printf '%s' '<table><tr><td>05.03.2013 10:07:31</td><td>1</td><td>7</td><td>GAZP</td>' \
+  '<td>Gazprom</td><td></td><td>' $'\xca\xf3\xef\xeb\xff' '</td><td></td><td>150.25</td>' \
+  '<td>6010</td><td>1</td><td>0</td><td>0</td><td>0</td><td>0</td><td></td></tr></table>' \
+  >"$work/run/sdelki.xls"
+(cd "$work/run" && "$prefix/bin/varnock" </dev/null 2>"$work/varnock.err") \
+  || { cat "$work/varnock.err" >&2; fail "the installed varnock failed"; }
+[ "$(tail -n 1 "$work/varnock.err")" = success ] || fail "the installed varnock did not end with success"
+grep -q "Varnock $version</p>" "$work/run/report.html" || fail "the report footer does not name Varnock $version"
+
 case $mode in
   pkg-config)
     export PKG_CONFIG_PATH=$prefix/lib/pkgconfig
