@@ -21,7 +21,7 @@
 #endif
 
 #ifndef VARNOCK_VERSION
-#define VARNOCK_VERSION "1.0.0"
+#error "VARNOCK_VERSION comes from the build (the project version)"
 #endif
 
 /* ---- trade record ---- */

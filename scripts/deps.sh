@@ -1,10 +1,13 @@
 #!/usr/bin/env bash
-# Installs the build tools a fresh Debian machine lacks (cmake, g++, GoogleTest).
+# Installs the build tools a fresh Debian machine lacks (cmake, g++, GoogleTest,
+# pkg-config and groff for the install and manual-page tests).
 set -euo pipefail
 need=()
 command -v cmake >/dev/null 2>&1 || need+=(cmake)
 command -v g++ >/dev/null 2>&1 || need+=(g++)
 [ -f /usr/include/gtest/gtest.h ] || need+=(libgtest-dev)
+command -v pkg-config >/dev/null 2>&1 || need+=(pkg-config)
+command -v groff >/dev/null 2>&1 || need+=(groff-base)
 [ ${#need[@]} -eq 0 ] && exit 0
 if [ "$(id -u)" -ne 0 ] || ! command -v apt-get >/dev/null 2>&1; then
   echo "missing: ${need[*]} (install them, e.g. apt-get install -y ${need[*]})" >&2

@@ -16,6 +16,7 @@
 #include <stdarg.h>
 #include <stddef.h>
 #include <stdio.h>
+#include <sys/types.h> /* off_t, also for strict ISO C programs */
 #include <time.h>
 
 #if defined(__GNUC__)
