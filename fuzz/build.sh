@@ -25,12 +25,15 @@ done
 rm -f "$out/libkeltools-fuzz.a"
 ar rcs "$out/libkeltools-fuzz.a" "${objects[@]}"
 
-# The targets; the import target also pulls in the analyzer's source.
+# The targets; the import and pipeline targets also pull in the analyzer's
+# source, which takes its version from the build, as CMake gives it.
+version=$(sed -n 's/^project(varnock VERSION \([0-9.]*\).*/\1/p' "$root/CMakeLists.txt")
+flags+=("-DVARNOCK_VERSION=\"${version:-0}\"")
 for target in "$root"/fuzz/*_fuzz.cpp; do
   name=$(basename "${target%.cpp}")
   bin="$out/$name"
   if [ ! "$bin" -nt "$target" ] || [ ! "$bin" -nt "$out/libkeltools-fuzz.a" ] ||
-     [ ! "$bin" -nt "$root/misc/varnock.cpp" ]; then
+     [ ! "$bin" -nt "$root/misc/varnock.cpp" ] || [ ! "$bin" -nt "$root/CMakeLists.txt" ]; then
     "$cxx" "${flags[@]}" -fsanitize=fuzzer "$target" "$out/libkeltools-fuzz.a" -o "$bin"
   fi
 done
