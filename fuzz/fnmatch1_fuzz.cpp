@@ -15,8 +15,9 @@
 
 namespace {
 
-// Star groups cost a level of backtracking each; the time is exponential in
-// their number by design, so inputs with many groups only measure patience.
+// Star groups cost a level of backtracking each; the time grows as the name's
+// length to the power of their number, by design (four groups against a name
+// of 350 characters take minutes), so such inputs only measure patience.
 int star_groups(const std::string &pattern)
 {
     int groups = 0;
@@ -56,7 +57,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     std::string pattern = rest.substr(0, cut);
     std::string name = cut == std::string::npos ? "" : rest.substr(cut + 1);
     name = name.substr(0, name.find('\0'));
-    if (star_groups(pattern) > 4)
+    if (star_groups(pattern) > (name.size() <= 32 ? 4 : 2))
         return 0;
 
     int r = fnmatch1(pattern.c_str(), name.c_str(), flags);
