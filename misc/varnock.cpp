@@ -59,7 +59,7 @@ static void write_reports(transaction_t *T, int nt);
 // Output streams get large buffers: they take millions of short writes.
 static FILE *open_output(const char *name)
 {
-    FILE *fp = xfopen(name, "w");
+    FILE *fp = xfopen("%s", "w", name);
     setvbuf(fp, nullptr, _IOFBF, 1 << 20);
     return fp;
 }

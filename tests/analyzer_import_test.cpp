@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include "test_support.h"
+#include "import_model.h"
 
 #include <cfloat>
 #include <cmath>
@@ -397,85 +398,12 @@ TEST(TradeFiles, NameMatchingIgnoresCase)
 
 namespace {
 
-// The import as the trade-file format describes it, step by step on C
-// strings, without any care for speed: the model the real import must match.
-int model_parse(const char *row_text, transaction_t *T)
-{
-    std::vector<char> copy(row_text, row_text + strlen(row_text) + 1);
-    char *w[64];
-    int nw = 0;
-    for (char *p = copy.data();;) {
-        char *td = strstr(p, "<td");
-        if (!td)
-            break;
-        char *gt = strchr(td, '>');
-        if (!gt)
-            break;
-        char *close = strstr(gt, "</td>");
-        if (!close)
-            break;
-        *close = 0;
-        w[nw++] = gt + 1;
-        if (nw == 64)
-            return -1;
-        p = close + 1;
-    }
-    if (nw != 16)
-        return -1;
-    for (int i = 0; i < 16; i++) {
-        for (;;) {
-            char *lt = strchr(w[i], '<');
-            if (!lt)
-                break;
-            char *gt = strchr(lt, '>');
-            if (!gt)
-                return -1;
-            memmove(lt, gt + 1, strlen(gt + 1) + 1);
-        }
-    }
-    for (int i = 7; i < 16; i++) {
-        char *o = w[i];
-        for (char *p = w[i]; *p; p++)
-            if (*p != ' ')
-                *o++ = *p;
-        *o = 0;
-    }
-    if (sscanf(w[0], "%d.%d.%d %d:%d:%d", &T->d, &T->mo, &T->y, &T->h, &T->mi, &T->s) < 6)
-        return -2;
-    T->no = strtoq1(w[1], nullptr, 10);
-    T->order = strtoq1(w[2], nullptr, 10);
-    static std::vector<std::string> names;
-    names.push_back(w[4]);
-    if (strcmp(w[6], buy.c_str()) == 0)
-        T->direction = 1;
-    else if (strcmp(w[6], sale.c_str()) == 0)
-        T->direction = 2;
-    else
-        return -4;
-    T->price = atof(w[8]);
-    T->amount = atof(w[9]);
-    T->commission = 0;
-    for (int i = 10; i <= 14; i++)
-        T->commission += atof(w[i]);
-    T->stock = (char *)names.back().c_str();
-    return 0;
-}
-
+// The step-by-step model of the import that the real one must match.
 void model_import(std::string text, std::string &imported, std::string &garbage)
 {
     text.push_back(0);
-    char *p = text.data();
-    char *tr, *close;
-    while ((tr = strstr(p, "<tr>")) && (close = strstr(tr, "</tr>"))) {
-        *close = 0;
-        transaction_t t{};
-        int r = model_parse(tr + 4, &t);
-        if (r == 0)
-            imported += printf_line(t);
-        else
-            garbage += std::to_string(r) + "| " + (tr + 4) + "\n";
-        p = close + 1;
-    }
+    std::vector<import_model::record> records;
+    import_model::import(text.data(), &records, &imported, &garbage);
 }
 
 TEST(RowLoop, AgreesWithTheStepByStepModelOnMangledTables)

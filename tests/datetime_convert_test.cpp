@@ -30,7 +30,7 @@ struct tm fields(int year, int month, int day, int hour = 0, int min = 0, int se
     return t;
 }
 
-// The platform's UTC reading is the reference for dates the spec gives no number for.
+// The platform's UTC reading is the reference for dates without a published number.
 time_t utc(int year, int month, int day, int hour = 0, int min = 0, int sec = 0)
 {
     struct tm t = fields(year, month, day, hour, min, sec);
