@@ -9,10 +9,14 @@
 
 #include <algorithm>
 #include <charconv>
+#include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
 
 #include <dirent.h>
 #include <malloc.h>
@@ -1030,8 +1034,6 @@ static void write_orders(const transaction_t *T, int n)
 
 /* ---- money and quantity text ---- */
 
-#include <cmath>
-
 // Both formatters hand out static text.  stf keeps a ring of buffers so that
 // one formatted print can use several money texts; stn has a single buffer.
 // Every text is written whole: the largest double needs 309 whole digits, 102
@@ -1148,11 +1150,6 @@ static char *stn(double n)
 
 
 /* ---- reports ---- */
-
-#include <algorithm>
-#include <string_view>
-#include <unordered_map>
-#include <vector>
 
 // The pages are XHTML in Windows-1251: the Russian literals below are stored
 // as cp1251 bytes.  Stock names and tickers are copied without escaping.
