@@ -913,6 +913,25 @@ static void import_trade_files(trade_array_t *A, FILE *fpo1, FILE *fpo2)
 
 /* ---- de-duplication, totals and consolidation ---- */
 
+// Money of a run of records, summed in array order: paid for buys, received
+// for sales, and all fees.
+typedef struct {
+    double buy, sell, comm;
+} money_totals_t;
+
+static money_totals_t sum_money(const transaction_t *T, int n)
+{
+    money_totals_t m = {0, 0, 0};
+    for (int i = 0; i < n; i++) {
+        if (T[i].direction == 1)
+            m.buy += T[i].amount;
+        else if (T[i].direction == 2)
+            m.sell += T[i].amount;
+        m.comm += T[i].commission;
+    }
+    return m;
+}
+
 // A total as a whole number: truncated toward zero to 64 bits (saturated at
 // the ends of the range; not-a-number counts as 0).
 static int64_t whole_part(double v)
@@ -940,14 +959,8 @@ static int remove_duplicates(transaction_t *T, int nt)
 {
     sort_runs<before_no>(T, nt);
     int n = uniq(T, (size_t)nt, sizeof(transaction_t), cmp_transaction_no);
-    double sum_spent = 0, sum_gained = 0, sum_comm = 0;
-    for (int i = 0; i < n; i++) {
-        if (T[i].direction == 1)
-            sum_spent += T[i].amount;
-        else if (T[i].direction == 2)
-            sum_gained += T[i].amount;
-        sum_comm += T[i].commission;
-    }
+    money_totals_t m = sum_money(T, n);
+    double sum_spent = m.buy, sum_gained = m.sell, sum_comm = m.comm;
     warning1("%d unique transactions\n", n);
     int64_t spent = whole_part(sum_spent);
     print_total("Spent:  ", spent);
@@ -1307,14 +1320,8 @@ static void produce_report(FILE *fp, transaction_t *T, int nt)
         produce_stock_report(fp, T + i, j - i);
     }
 
-    double buy = 0, sell = 0, comm = 0;
-    for (int i = 0; i < nt; i++) {
-        if (T[i].direction == 1)
-            buy += T[i].amount;
-        else if (T[i].direction == 2)
-            sell += T[i].amount;
-        comm += T[i].commission;
-    }
+    money_totals_t m = sum_money(T, nt);
+    double buy = m.buy, sell = m.sell, comm = m.comm;
     fprintf(fp, "<p><table border=0 cellpadding=2>\n"
                 "<tr><td>\xD1\xE4\xE5\xEB\xEE\xEA \xE2\xF1\xE5\xE3\xEE:</td> <td align=right>%d</td></tr>\n"
                 "<tr><td>\xCE\xE1\xEE\xF0\xEE\xF2:</td> <td align=right>%s</td></tr>\n"

@@ -1220,6 +1220,22 @@ void check_written(long long written, int nmemb)
                nmemb);
 }
 
+// The start both record sorts share.  Returns -1 for bad arguments, 0 when
+// the input fitted the budget and was sorted in memory, otherwise the number
+// of sorted run files written, with the work area (m records) in *work.
+int start_record_sort(RecordSort &rs, int fh_in, int fh_out, int nmemb, int msize, char **work)
+{
+    if (rs.size <= 0 || nmemb < 0) return -1;
+    if ((long long)nmemb * rs.size <= msize) {
+        sort_in_memory(fh_in, fh_out, nmemb, rs.size, rs.compar, rs.sort1);
+        return 0;
+    }
+    rs.m = msize / rs.size;
+    if (rs.m < 2) return -1;
+    *work = (char *)xmalloc((size_t)rs.m * rs.size);
+    return write_runs(rs, fh_in, nmemb, *work);
+}
+
 }  // namespace
 
 /*
@@ -1230,15 +1246,10 @@ void check_written(long long written, int nmemb)
 int fsort(int fh_in, int fh_out, int nmemb, int size, compar_t compar, sort1_t sort1, int msize,
           const char *tmp_path)
 {
-    if (size <= 0 || nmemb < 0) return -1;
-    if ((long long)nmemb * size <= msize) {
-        sort_in_memory(fh_in, fh_out, nmemb, size, compar, sort1);
-        return 0;
-    }
-    RecordSort rs{size, compar, sort1, msize / size, tmp_path, (int)getpid()};
-    if (rs.m < 2) return -1;
-    char *work = (char *)xmalloc((size_t)rs.m * size);
-    int runs = write_runs(rs, fh_in, nmemb, work);
+    RecordSort rs{size, compar, sort1, 0, tmp_path, (int)getpid()};
+    char *work = nullptr;
+    int runs = start_record_sort(rs, fh_in, fh_out, nmemb, msize, &work);
+    if (runs <= 0) return runs;
     long long written = merge_runs(rs, narrow_runs(rs, runs, work), fh_out, work);
     check_written(written, nmemb);
     free(work);
@@ -1252,15 +1263,10 @@ int fsort(int fh_in, int fh_out, int nmemb, int size, compar_t compar, sort1_t s
 int fsort_old(int fh_in, int fh_out, int nmemb, int size, compar_t compar, sort1_t sort1, int msize,
               const char *tmp_path)
 {
-    if (size <= 0 || nmemb < 0) return -1;
-    if ((long long)nmemb * size <= msize) {
-        sort_in_memory(fh_in, fh_out, nmemb, size, compar, sort1);
-        return 0;
-    }
-    RecordSort rs{size, compar, sort1, msize / size, tmp_path, (int)getpid()};
-    if (rs.m < 2) return -1;
-    char *work = (char *)xmalloc((size_t)rs.m * size);
-    int count = write_runs(rs, fh_in, nmemb, work);
+    RecordSort rs{size, compar, sort1, 0, tmp_path, (int)getpid()};
+    char *work = nullptr;
+    int count = start_record_sort(rs, fh_in, fh_out, nmemb, msize, &work);
+    if (count <= 0) return count;
     std::vector<f_t> runs((size_t)count);
     for (int i = 0; i < count; ++i) {
         f_t &run = runs[i];
