@@ -1464,6 +1464,534 @@ static void write_reports(transaction_t *T, int nt)
 }
 
 
+/* ---- realised profit by FIFO lots ---- */
+
+// "profit.html" matches every sale with earlier purchases (and every buy with
+// earlier short sales) of the same security, oldest lot first, and reports
+// what each match realised, per year and security, with the positions still
+// open and a chart of the running result.  It works on the unique trades,
+// each fill on its own.  Unlike the report pages it is well-formed XML:
+// attributes are quoted, empty elements closed and names escaped.
+
+// Page literals (Windows-1251).
+static const char pf_heading[] = "\xD0\xE5\xE0\xEB\xE8\xE7\xEE\xE2\xE0\xED\xED\xE0\xFF "
+                                 "\xEF\xF0\xE8\xE1\xFB\xEB\xFC \xE7\xE0 ";  // "Реализованная прибыль за "
+static const char pf_by_years[] = "\xC8\xF2\xEE\xE3\xE8 \xEF\xEE \xE3\xEE\xE4\xE0\xEC";  // "Итоги по годам"
+static const char pf_closed_in[] = "\xC7\xE0\xEA\xF0\xFB\xF2\xFB\xE5 \xEF\xEE\xE7\xE8\xF6\xE8\xE8 "
+                                   "\xE7\xE0 ";                              // "Закрытые позиции за "
+static const char pf_year_word[] = " \xE3\xEE\xE4";                           // " год"
+static const char pf_open_title[] = "\xCE\xF2\xEA\xF0\xFB\xF2\xFB\xE5 \xEF\xEE\xE7\xE8\xF6\xE8\xE8";  // "Открытые позиции"
+static const char pf_chart_title[] = "\xC3\xF0\xE0\xF4\xE8\xEA";             // "График"
+static const char pf_skipped_title[] = "\xD1\xE4\xE5\xEB\xEA\xE8 \xE2\xED\xE5 "
+                                       "\xF0\xE0\xF1\xF7\xE5\xF2\xE0";        // "Сделки вне расчета"
+static const char pf_skipped_count[] =
+    "\xD1\xE4\xE5\xEB\xEE\xEA \xE2\xED\xE5 \xF0\xE0\xF1\xF7\xE5\xF2\xE0 (\xEA\xEE\xEB\xE8\xF7\xE5\xF1"
+    "\xF2\xE2\xEE \xED\xE5 \xFF\xE2\xEB\xFF\xE5\xF2\xF1\xFF \xEA\xEE\xED\xE5\xF7\xED\xFB\xEC "
+    "\xEF\xEE\xEB\xEE\xE6\xE8\xF2\xE5\xEB\xFC\xED\xFB\xEC \xF7\xE8\xF1\xEB\xEE\xEC): ";
+    // "Сделок вне расчета (количество не является конечным положительным числом): "
+static const char pf_year[] = "\xC3\xEE\xE4";                                // "Год"
+static const char pf_proceeds[] = "\xC2\xFB\xF0\xF3\xF7\xEA\xE0";            // "Выручка"
+static const char pf_cost[] = "\xC7\xE0\xF2\xF0\xE0\xF2\xFB";                // "Затраты"
+static const char pf_fees[] = "\xCA\xEE\xEC\xE8\xF1\xF1\xE8\xFF";            // "Комиссия"
+static const char pf_result[] = "\xD0\xE5\xE7\xF3\xEB\xFC\xF2\xE0\xF2";      // "Результат"
+static const char pf_security[] = "\xC0\xEA\xF6\xE8\xFF";                    // "Акция"
+static const char pf_quantity[] = "\xCA\xEE\xEB\xE8\xF7\xE5\xF1\xF2\xE2\xEE";  // "Количество"
+static const char pf_avg_price[] = "\xD1\xF0\xE5\xE4\xED\xFF\xFF \xF6\xE5\xED\xE0";  // "Средняя цена"
+static const char pf_money[] = "\xD1\xF3\xEC\xEC\xE0";                       // "Сумма"
+static const char pf_opened[] = "\xC4\xE0\xF2\xE0 \xEE\xF2\xEA\xF0\xFB\xF2\xE8\xFF";  // "Дата открытия"
+static const char pf_total[] = "\xC8\xF2\xEE\xE3\xEE";                       // "Итого"
+static const char pf_when[] = "\xC4\xE0\xF2\xE0 \xE8 \xE2\xF0\xE5\xEC\xFF";  // "Дата и время"
+static const char pf_direction[] = "\xCD\xE0\xEF\xF0\xE0\xE2\xEB\xE5\xED\xE8\xE5";  // "Направление"
+static const char pf_axis_result[] = "\xCD\xE0\xEA\xEE\xEF\xEB\xE5\xED\xED\xFB\xE9 \xF0\xE5\xE7"
+                                     "\xF3\xEB\xFC\xF2\xE0\xF2, \xF0\xF3\xE1.";  // "Накопленный результат, руб."
+static const char pf_axis_date[] = "\xC4\xE0\xF2\xE0 \xE7\xE0\xEA\xF0\xFB\xF2\xE8\xFF";  // "Дата закрытия"
+static const char pf_axis_years[] = "\xD0\xE5\xE7\xF3\xEB\xFC\xF2\xE0\xF2 \xEF\xEE \xE3\xEE\xE4"
+                                    "\xE0\xEC, \xF0\xF3\xE1.";  // "Результат по годам, руб."
+static const char pf_no_closings[] = "\xC7\xE0\xEA\xF0\xFB\xF2\xFB\xF5 \xEF\xEE\xE7\xE8\xF6\xE8\xE9 "
+                                     "\xED\xE5\xF2.";  // "Закрытых позиций нет."
+static const char pf_written[] = "\xCE\xF2\xF7\xE5\xF2 \xF1\xF4\xEE\xF0\xEC\xE8\xF0\xEE\xE2\xE0\xED ";  // "Отчет сформирован "
+
+// Below this many shares a lot or the rest of a trade counts as used up.
+static const double dust_shares = 0.01;
+
+// An open lot: what is left of one trade after the closings it took part in.
+struct lot_t {
+    double quantity, money, fees;
+    const transaction_t *opening;
+};
+
+// One match of (part of) a trade with (part of) an open lot.
+struct closing_t {
+    const transaction_t *closer;
+    double quantity, proceeds, cost, fees;
+};
+
+// Money figures of a table row; the result is derived, never summed.
+struct realised_t {
+    double quantity = 0, proceeds = 0, cost = 0, fees = 0;
+    double result() const { return proceeds - cost - fees; }
+    void add(const realised_t &r)
+    {
+        quantity += r.quantity;
+        proceeds += r.proceeds;
+        cost += r.cost;
+        fees += r.fees;
+    }
+};
+
+struct security_row_t {
+    const transaction_t *first;  // names the security: stock and ticker
+    realised_t sums;
+};
+
+struct profit_year_t {
+    int32_t year;
+    std::vector<security_row_t> rows;  // by name in byte order
+    realised_t sums;
+};
+
+struct open_position_t {
+    const transaction_t *first;
+    double quantity, money, fees;  // quantity negative for a short
+    const transaction_t *oldest;
+};
+
+struct profit_book_t {
+    std::vector<closing_t> closings;
+    std::vector<profit_year_t> years;  // ascending
+    std::vector<open_position_t> open;
+    std::vector<const transaction_t *> skipped;
+};
+
+// A trade's part in the lots: its quantity, money and fees still unmatched.
+struct trade_rest_t {
+    double quantity, money, fees;
+};
+
+static bool takes_part(const transaction_t *t)
+{
+    double quantity = t->amount / t->price;
+    return std::isfinite(quantity) && quantity > 0 && t->amount > 0;
+}
+
+// Security (byte order of the name), then date and time, then trade number.
+static bool before_in_lots(const transaction_t *a, const transaction_t *b)
+{
+    int c = strcmp(a->stock, b->stock);
+    if (c != 0)
+        return c < 0;
+    c = cmp_transaction_time(a, b);
+    if (c != 0)
+        return c < 0;
+    return a->no < b->no;
+}
+
+// Takes quantity q out of a rest holding quantity from (money and fees in
+// proportion) and returns the part taken; a rest left below the dust limit
+// goes whole into the part taken.
+static trade_rest_t take_part(trade_rest_t *from, double q)
+{
+    if (from->quantity - q < dust_shares) {
+        trade_rest_t all = *from;
+        *from = {0, 0, 0};
+        return all;
+    }
+    double share = q / from->quantity;
+    trade_rest_t part = {q, from->money * share, from->fees * share};
+    from->quantity -= q;
+    from->money -= part.money;
+    from->fees -= part.fees;
+    return part;
+}
+
+// Matches trade t against the open lots of the other side, oldest first;
+// what is left of it opens a lot of its own side.  lots holds one side only.
+static void match_trade(const transaction_t *t, std::vector<lot_t> &lots, size_t &oldest,
+                        bool &lots_long, std::vector<closing_t> &closings)
+{
+    bool buy = t->direction == 1;
+    trade_rest_t rest = {t->amount / t->price, t->amount, t->commission};
+    while (rest.quantity > 0 && oldest < lots.size() && lots_long != buy) {
+        lot_t &lot = lots[oldest];
+        trade_rest_t lot_rest = {lot.quantity, lot.money, lot.fees};
+        double q = std::min(rest.quantity, lot.quantity);
+        trade_rest_t from_trade = take_part(&rest, q);
+        trade_rest_t from_lot = take_part(&lot_rest, q);
+        lot = {lot_rest.quantity, lot_rest.money, lot_rest.fees, lot.opening};
+        if (lot.quantity == 0)
+            oldest++;
+        const trade_rest_t &sale = buy ? from_lot : from_trade;
+        const trade_rest_t &purchase = buy ? from_trade : from_lot;
+        closings.push_back({t, q, sale.money, purchase.money, from_trade.fees + from_lot.fees});
+    }
+    if (rest.quantity > 0) {
+        if (oldest == lots.size()) {
+            lots.clear();
+            oldest = 0;
+            lots_long = buy;
+        }
+        lots.push_back({rest.quantity, rest.money, rest.fees, t});
+    }
+}
+
+// The open lots of one security as a position, if any are left.
+static void note_open_position(const transaction_t *first, const std::vector<lot_t> &lots,
+                               size_t oldest, bool lots_long, std::vector<open_position_t> &open)
+{
+    if (oldest == lots.size())
+        return;
+    open_position_t p = {first, 0, 0, 0, lots[oldest].opening};
+    for (size_t k = oldest; k < lots.size(); k++) {
+        p.quantity += lots[k].quantity;
+        p.money += lots[k].money;
+        p.fees += lots[k].fees;
+    }
+    if (!lots_long)
+        p.quantity = -p.quantity;
+    open.push_back(p);
+}
+
+// Adds the closings of one security to the year tables.
+static void book_closings(const closing_t *c, size_t n, const transaction_t *first,
+                          std::vector<profit_year_t> &years)
+{
+    for (size_t k = 0; k < n; k++) {
+        int32_t y = c[k].closer->y;
+        auto it = std::lower_bound(years.begin(), years.end(), y,
+                                   [](const profit_year_t &py, int32_t v) { return py.year < v; });
+        if (it == years.end() || it->year != y)
+            it = years.insert(it, profit_year_t{y, {}, {}});
+        if (it->rows.empty() || it->rows.back().first != first)
+            it->rows.push_back({first, {}});
+        it->rows.back().sums.add({c[k].quantity, c[k].proceeds, c[k].cost, c[k].fees});
+    }
+}
+
+// Walks every security's trades in time order through its lots.
+static profit_book_t build_profit_book(const transaction_t *T, int n)
+{
+    profit_book_t book;
+    std::vector<const transaction_t *> order;
+    order.reserve((size_t)n);
+    for (int i = 0; i < n; i++) {
+        if (takes_part(T + i))
+            order.push_back(T + i);
+        else
+            book.skipped.push_back(T + i);
+    }
+    std::sort(order.begin(), order.end(), before_in_lots);
+    std::sort(book.skipped.begin(), book.skipped.end(),
+              [](const transaction_t *a, const transaction_t *b) {
+                  int c = cmp_transaction_time(a, b);
+                  return c != 0 ? c < 0 : a->no < b->no;
+              });
+    std::vector<lot_t> lots;
+    for (size_t i = 0, j; i < order.size(); i = j) {
+        size_t oldest = 0, first_closing = book.closings.size();
+        bool lots_long = true;
+        lots.clear();
+        for (j = i; j < order.size() && strcmp(order[j]->stock, order[i]->stock) == 0; j++)
+            match_trade(order[j], lots, oldest, lots_long, book.closings);
+        book_closings(book.closings.data() + first_closing, book.closings.size() - first_closing,
+                      order[i], book.years);
+        note_open_position(order[i], lots, oldest, lots_long, book.open);
+    }
+    for (profit_year_t &py : book.years)
+        for (const security_row_t &row : py.rows)
+            py.sums.add(row.sums);
+    return book;
+}
+
+/* page text */
+
+// Text with "&", "<" and ">" written as entities.
+static void put_escaped(FILE *fp, const char *s)
+{
+    for (; *s; s++) {
+        switch (*s) {
+        case '&': fputs("&amp;", fp); break;
+        case '<': fputs("&lt;", fp); break;
+        case '>': fputs("&gt;", fp); break;
+        default: fputc(*s, fp);
+        }
+    }
+}
+
+// "name (ticker)" of the security that t names.
+static void put_security(FILE *fp, const transaction_t *t)
+{
+    put_escaped(fp, t->stock);
+    fputs(" (", fp);
+    put_escaped(fp, t->ticker);
+    fputc(')', fp);
+}
+
+// A result in the colours of stf(value, 1), with the attribute quoted.
+static void put_result_cell(FILE *fp, double value)
+{
+    fprintf(fp, "<td align=\"right\"><font color=\"%s\">%s</font></td>", value < 0 ? "red" : "darkgreen",
+            stf(value, 0));
+}
+
+static void put_money_cells(FILE *fp, const realised_t &r)
+{
+    fprintf(fp, "<td align=\"right\">%s</td><td align=\"right\">%s</td><td align=\"right\">%s</td>",
+            stf(r.proceeds, 0), stf(r.cost, 0), stf(r.fees, 0));
+    put_result_cell(fp, r.result());
+    fputs("</tr>\n", fp);
+}
+
+static void put_table_head(FILE *fp, const char *id, std::initializer_list<const char *> titles)
+{
+    fprintf(fp, "<table id=\"%s\" border=\"1\" cellspacing=\"0\" cellpadding=\"5\">\n<tr>", id);
+    for (const char *title : titles)
+        fprintf(fp, "<th>%s</th>", title);
+    fputs("</tr>\n", fp);
+}
+
+static void write_years_table(FILE *fp, const profit_book_t &book, realised_t *total)
+{
+    fprintf(fp, "<h2>%s</h2>\n", pf_by_years);
+    put_table_head(fp, "years", {pf_year, pf_proceeds, pf_cost, pf_fees, pf_result});
+    for (const profit_year_t &py : book.years) {
+        fprintf(fp, "<tr><td>%d</td>", py.year);
+        put_money_cells(fp, py.sums);
+        total->add(py.sums);
+    }
+    fprintf(fp, "<tr><td><b>%s</b></td>", pf_total);
+    put_money_cells(fp, *total);
+    fputs("</table>\n", fp);
+}
+
+static void write_year_table(FILE *fp, const profit_year_t &py)
+{
+    fprintf(fp, "<h2>%s%d%s</h2>\n", pf_closed_in, py.year, pf_year_word);
+    char id[16];
+    snprintf(id, sizeof id, "y%d", py.year);
+    put_table_head(fp, id, {pf_security, pf_quantity, pf_proceeds, pf_cost, pf_fees, pf_result});
+    for (const security_row_t &row : py.rows) {
+        fputs("<tr><td>", fp);
+        put_security(fp, row.first);
+        fprintf(fp, "</td><td align=\"right\">%s</td>", stn(row.sums.quantity));
+        put_money_cells(fp, row.sums);
+    }
+    fprintf(fp, "<tr><td><b>%s</b></td><td></td>", pf_total);
+    put_money_cells(fp, py.sums);
+    fputs("</table>\n", fp);
+}
+
+static void write_open_table(FILE *fp, const profit_book_t &book)
+{
+    fprintf(fp, "<h2>%s</h2>\n", pf_open_title);
+    put_table_head(fp, "open", {pf_security, pf_quantity, pf_avg_price, pf_money, pf_fees, pf_opened});
+    for (const open_position_t &p : book.open) {
+        fputs("<tr><td>", fp);
+        put_security(fp, p.first);
+        char price[330];
+        fixed_text(price, p.money / fabs(p.quantity), 4);
+        fprintf(fp, "</td><td align=\"right\">%s</td><td align=\"right\">%s</td>", stn(p.quantity), price);
+        fprintf(fp, "<td align=\"right\">%s</td><td align=\"right\">%s</td><td>%02d.%02d.%04d</td></tr>\n",
+                stf(p.money, 0), stf(p.fees, 0), p.oldest->d, p.oldest->mo, p.oldest->y);
+    }
+    fputs("</table>\n", fp);
+}
+
+static void write_skipped(FILE *fp, const profit_book_t &book)
+{
+    fprintf(fp, "<p>%s%zu</p>\n", pf_skipped_count, book.skipped.size());
+    if (book.skipped.empty())
+        return;
+    fprintf(fp, "<h2>%s</h2>\n", pf_skipped_title);
+    put_table_head(fp, "skipped", {pf_when, pf_security, pf_direction, pf_money});
+    for (const transaction_t *t : book.skipped) {
+        fprintf(fp, "<tr><td>%02d.%02d.%04d %02d:%02d:%02d</td><td>", t->d, t->mo, t->y, t->h, t->mi, t->s);
+        put_security(fp, t);
+        fprintf(fp, "</td><td>%s</td><td align=\"right\">%s</td></tr>\n",
+                t->direction == 1 ? word_buy : word_sale, stf(t->amount, 0));
+    }
+    fputs("</table>\n", fp);
+}
+
+/* the chart */
+
+// Days since 1 January 1970 of a civil date (proleptic Gregorian).
+static int64_t day_number(int64_t y, int64_t m, int64_t d)
+{
+    y -= m <= 2;
+    int64_t era = (y >= 0 ? y : y - 399) / 400;
+    int64_t yoe = y - era * 400;
+    int64_t doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
+    return era * 146097 + yoe * 365 + yoe / 4 - yoe / 100 + doy - 719468;
+}
+
+// A linear map of [from_lo, from_hi] onto [to_lo, to_hi].
+struct axis_t {
+    double from_lo, from_hi, to_lo, to_hi;
+    double at(double v) const
+    {
+        double span = from_hi - from_lo;
+        return to_lo + (span > 0 ? (v - from_lo) / span : 0) * (to_hi - to_lo);
+    }
+};
+
+// Chart geometry: the running result above, the bars of the years below.
+static const int CH_W = 800, CH_H = 540, CH_L = 100, CH_R = 770;
+static const int CH_T1 = 40, CH_B1 = 280, CH_T2 = 360, CH_B2 = 480;
+
+static const char ch_green[] = "darkgreen";
+static const char ch_red[] = "red";
+
+// The running result after each closing date, one point per date.
+static std::vector<std::pair<int64_t, double>> running_result(const profit_book_t &book)
+{
+    std::vector<std::pair<int64_t, double>> by_day;
+    by_day.reserve(book.closings.size());
+    for (const closing_t &c : book.closings) {
+        const transaction_t *t = c.closer;
+        by_day.push_back({day_number(t->y, t->mo, t->d), c.proceeds - c.cost - c.fees});
+    }
+    std::stable_sort(by_day.begin(), by_day.end(),
+                     [](const auto &a, const auto &b) { return a.first < b.first; });
+    std::vector<std::pair<int64_t, double>> points;
+    double sum = 0;
+    for (const auto &[day, result] : by_day) {
+        sum += result;
+        if (!points.empty() && points.back().first == day)
+            points.back().second = sum;
+        else
+            points.push_back({day, sum});
+    }
+    return points;
+}
+
+// The running result as a staircase from the first year's start to the
+// last year's end, with the zero line, a mark at each new year, the axes
+// and their titles, and the final result (the total row's figure).
+static void write_running_chart(FILE *fp, const profit_book_t &book, const realised_t &total, int32_t y1,
+                                int32_t y2)
+{
+    std::vector<std::pair<int64_t, double>> points = running_result(book);
+    double lo = 0, hi = 0;
+    for (const auto &p : points) {
+        lo = std::min(lo, p.second);
+        hi = std::max(hi, p.second);
+    }
+    int64_t start = day_number(y1, 1, 1), end = day_number((int64_t)y2 + 1, 1, 1);
+    axis_t x = {(double)start, (double)end, CH_L, CH_R};
+    axis_t y = {lo, hi > lo ? hi : lo + 1, CH_B1, CH_T1};
+    fprintf(fp, "<text x=\"%d\" y=\"%d\" text-anchor=\"middle\" transform=\"rotate(-90 %d %d)\">%s</text>\n",
+            24, (CH_T1 + CH_B1) / 2, 24, (CH_T1 + CH_B1) / 2, pf_axis_result);
+    fprintf(fp, "<text x=\"%d\" y=\"%d\" text-anchor=\"middle\">%s</text>\n", (CH_L + CH_R) / 2, CH_B1 + 36,
+            pf_axis_date);
+    int64_t years = (int64_t)y2 - y1 + 1, step = std::max<int64_t>(1, (years + 19) / 20);
+    for (int64_t yr = y1; yr <= y2; yr += step) {
+        double left = x.at((double)day_number(yr, 1, 1)), right = x.at((double)day_number(yr + 1, 1, 1));
+        fprintf(fp, "<line x1=\"%.1f\" y1=\"%d\" x2=\"%.1f\" y2=\"%d\" stroke=\"#999999\" "
+                    "stroke-dasharray=\"4 3\" />\n", left, CH_T1, left, CH_B1);
+        fprintf(fp, "<text x=\"%.1f\" y=\"%d\" text-anchor=\"middle\">%lld</text>\n", (left + right) / 2,
+                CH_B1 + 16, (long long)yr);
+    }
+    fprintf(fp, "<line x1=\"%d\" y1=\"%d\" x2=\"%d\" y2=\"%d\" stroke=\"black\" />\n", CH_L, CH_T1, CH_L, CH_B1);
+    fprintf(fp, "<line x1=\"%d\" y1=\"%d\" x2=\"%d\" y2=\"%d\" stroke=\"black\" />\n", CH_L, CH_B1, CH_R, CH_B1);
+    fprintf(fp, "<line x1=\"%d\" y1=\"%.1f\" x2=\"%d\" y2=\"%.1f\" stroke=\"#444444\" />\n", CH_L, y.at(0), CH_R,
+            y.at(0));
+    fprintf(fp, "<text x=\"%d\" y=\"%.1f\" text-anchor=\"end\">0</text>\n", CH_L - 6, y.at(0) + 4);
+    fprintf(fp, "<polyline fill=\"none\" stroke=\"navy\" stroke-width=\"2\" points=\"%.1f,%.1f", x.at((double)start),
+            y.at(0));
+    double last = 0;
+    for (const auto &[day, sum] : points) {
+        double at = x.at((double)day);
+        fprintf(fp, " %.1f,%.1f %.1f,%.1f", at, y.at(last), at, y.at(sum));
+        last = sum;
+    }
+    fprintf(fp, " %.1f,%.1f\" />\n", x.at((double)end), y.at(last));
+    double result = total.result();
+    fprintf(fp, "<text x=\"%d\" y=\"%.1f\" text-anchor=\"end\" fill=\"%s\">%s</text>\n", CH_R, y.at(last) - 6,
+            result < 0 ? ch_red : ch_green, stf(result, 0));
+}
+
+// One bar per year with closings, its height the year's result, labelled
+// with the year and the result as the years table prints them.
+static void write_year_bars(FILE *fp, const profit_book_t &book)
+{
+    double lo = 0, hi = 0;
+    for (const profit_year_t &py : book.years) {
+        lo = std::min(lo, py.sums.result());
+        hi = std::max(hi, py.sums.result());
+    }
+    axis_t y = {lo, hi > lo ? hi : lo + 1, CH_B2, CH_T2};
+    fprintf(fp, "<text x=\"%d\" y=\"%d\">%s</text>\n", CH_L, CH_T2 - 24, pf_axis_years);
+    fprintf(fp, "<line x1=\"%d\" y1=\"%d\" x2=\"%d\" y2=\"%d\" stroke=\"black\" />\n", CH_L, CH_T2, CH_L, CH_B2);
+    fprintf(fp, "<line x1=\"%d\" y1=\"%.1f\" x2=\"%d\" y2=\"%.1f\" stroke=\"#444444\" />\n", CH_L, y.at(0), CH_R,
+            y.at(0));
+    double slot = (double)(CH_R - CH_L) / (double)std::max<size_t>(1, book.years.size());
+    for (size_t k = 0; k < book.years.size(); k++) {
+        double result = book.years[k].sums.result(), top = std::min(y.at(result), y.at(0));
+        double middle = CH_L + slot * ((double)k + 0.5);
+        const char *colour = result < 0 ? ch_red : ch_green;
+        fprintf(fp, "<rect x=\"%.1f\" y=\"%.1f\" width=\"%.1f\" height=\"%.1f\" fill=\"%s\" />\n",
+                middle - slot * 0.3, top, slot * 0.6, fabs(y.at(result) - y.at(0)), colour);
+        fprintf(fp, "<text x=\"%.1f\" y=\"%.1f\" text-anchor=\"middle\" fill=\"%s\">%s</text>\n", middle,
+                result < 0 ? y.at(result) + 14 : y.at(result) - 4, colour, stf(result, 0));
+        fprintf(fp, "<text x=\"%.1f\" y=\"%d\" text-anchor=\"middle\">%d</text>\n", middle, CH_B2 + 34,
+                book.years[k].year);
+    }
+}
+
+static void write_chart(FILE *fp, const profit_book_t &book, const realised_t &total, int32_t y1, int32_t y2)
+{
+    fprintf(fp, "<h2>%s</h2>\n", pf_chart_title);
+    if (book.closings.empty()) {
+        fprintf(fp, "<p>%s</p>\n", pf_no_closings);
+        return;
+    }
+    fprintf(fp, "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"%d\" height=\"%d\" viewBox=\"0 0 %d %d\" "
+                "font-family=\"sans-serif\" font-size=\"12\">\n<title>%s%d -- %d</title>\n"
+                "<rect x=\"0\" y=\"0\" width=\"%d\" height=\"%d\" fill=\"white\" />\n",
+            CH_W, CH_H, CH_W, CH_H, pf_heading, y1, y2, CH_W, CH_H);
+    write_running_chart(fp, book, total, y1, y2);
+    write_year_bars(fp, book);
+    fputs("</svg>\n", fp);
+}
+
+/* the page */
+
+// The whole of "profit.html" over the unique trades T[0..n), n >= 1.
+static void produce_profit_page(FILE *fp, const transaction_t *T, int n)
+{
+    fputs(report_header, fp);
+    int32_t y1 = T[0].y, y2 = T[0].y;
+    for (int i = 1; i < n; i++) {
+        y1 = std::min(y1, T[i].y);
+        y2 = std::max(y2, T[i].y);
+    }
+    if (y1 == y2)
+        fprintf(fp, "<h1>%s%d</h1>\n", pf_heading, y1);
+    else
+        fprintf(fp, "<h1>%s%d -- %d</h1>\n", pf_heading, y1, y2);
+    profit_book_t book = build_profit_book(T, n);
+    realised_t total;
+    write_years_table(fp, book, &total);
+    for (const profit_year_t &py : book.years)
+        write_year_table(fp, py);
+    write_open_table(fp, book);
+    write_chart(fp, book, total, y1, y2);
+    write_skipped(fp, book);
+    fprintf(fp, "<hr />\n<p>%s%s<br />\n", pf_written, datetime());
+    fputs("Varnock " VARNOCK_VERSION "</p>\n</body>\n</html>\n", fp);
+}
+
+// Writes "profit.html" from the unique trades, each fill on its own.
+static void write_profit(const std::vector<transaction_t> &fills)
+{
+    if (fills.empty())
+        return;
+    FILE *fp = open_output("profit.html");
+    produce_profit_page(fp, fills.data(), (int)fills.size());
+    xfclose(fp);
+}
+
+
 /* ---- the run ---- */
 
 static trade_array_t trades;
@@ -1490,11 +2018,13 @@ int main()
         error1("no transactions were found\n");
     warning1("%d transactions imported\n", trades.nt);
     int n = remove_duplicates(trades.T, trades.nt);
+    std::vector<transaction_t> fills(trades.T, trades.T + n);  // for profit.html
     n = consolidate_orders(trades.T, n);
     n = consolidate_days(trades.T, n);
     warning1("%d orders\n", n);
     write_orders(trades.T, n);
     write_reports(trades.T, n);
+    write_profit(fills);
     warning1("success\n");
     getchar();
     return 0;
