@@ -1,0 +1,261 @@
+// The realised-profit page: FIFO lots, closings by year and security, open
+// positions, trades left out, and the page as XML.  Every expected figure
+// is worked out by hand in the comment beside it.
+
+#define main varnock_main
+#include "../misc/varnock.cpp"
+#undef main
+
+#include "test_support.h"
+
+#include <gtest/gtest.h>
+#include <iconv.h>
+
+#include <string>
+#include <vector>
+
+namespace {
+
+std::string convert(const std::string &in, const char *from, const char *to)
+{
+    iconv_t cd = iconv_open(to, from);
+    std::string src = in, out(in.size() * 2 + 16, '\0');
+    char *ip = src.data(), *op = out.data();
+    size_t il = src.size(), ol = out.size();
+    EXPECT_NE(iconv(cd, &ip, &il, &op, &ol), (size_t)-1);
+    iconv_close(cd);
+    out.resize(out.size() - ol);
+    return out;
+}
+
+transaction_t trade(const char *when, int64_t no, const char *stock, int direction, double price, double amount,
+                    double fee = 0)
+{
+    transaction_t t{};
+    sscanf(when, "%d.%d.%d %d:%d:%d", &t.d, &t.mo, &t.y, &t.h, &t.mi, &t.s);
+    t.no = no;
+    t.stock = const_cast<char *>(stock);
+    t.ticker = const_cast<char *>("T");
+    t.direction = direction;
+    t.price = price;
+    t.amount = amount;
+    t.commission = fee;
+    return t;
+}
+
+const int B = 1, S = 2;
+
+// The page over trades, in UTF-8.
+std::string page(const std::vector<transaction_t> &trades)
+{
+    char *text = nullptr;
+    size_t len = 0;
+    FILE *fp = open_memstream(&text, &len);
+    produce_profit_page(fp, trades.data(), (int)trades.size());
+    fclose(fp);
+    std::string s(text, len);
+    free(text);
+    return convert(s, "CP1251", "UTF-8");
+}
+
+using rows_t = std::vector<std::vector<std::string>>;
+
+// The data rows of the table with that id, each cell's text without tags.
+rows_t table(const std::string &html, const std::string &id)
+{
+    rows_t rows;
+    size_t at = html.find("<table id=\"" + id + "\"");
+    if (at == std::string::npos)
+        return rows;
+    size_t end = html.find("</table>", at);
+    for (size_t r = html.find("<tr>", at); r < end; r = html.find("<tr>", r + 1)) {
+        std::string tr = html.substr(r, html.find("</tr>", r) - r);
+        if (tr.find("<th>") != std::string::npos)
+            continue;
+        rows.emplace_back();
+        for (size_t c = tr.find("<td"); c != std::string::npos; c = tr.find("<td", c + 1)) {
+            std::string cell = tr.substr(tr.find('>', c) + 1, tr.find("</td>", c) - tr.find('>', c) - 1);
+            std::string plain;
+            for (size_t k = 0; k < cell.size(); k++) {
+                if (cell[k] == '<')
+                    k = cell.find('>', k);
+                else
+                    plain += cell[k];
+            }
+            rows.back().push_back(plain);
+        }
+    }
+    return rows;
+}
+
+TEST(ProfitLots, PartialClosesOverSeveralLotsOldestFirst)
+{
+    // Lots 100 for 1000 and 50 for 600.  Selling 120 for 1800 closes the
+    // first lot (1500 against 1000) and 20 of the second (300 against 240);
+    // selling 20 for 220 closes 20 of the 30 left (cost 360 * 20/30 = 240).
+    std::string p = page({trade("01.02.2013 10:00:00", 1, "Sber", B, 10, 1000),
+                          trade("02.02.2013 10:00:00", 2, "Sber", B, 12, 600),
+                          trade("03.02.2013 10:00:00", 3, "Sber", S, 15, 1800),
+                          trade("04.02.2013 10:00:00", 4, "Sber", S, 11, 220)});
+    EXPECT_EQ(table(p, "y2013"), (rows_t{{"Sber (T)", "140", "2,020.00", "1,480.00", "0.00", "540.00"},
+                                         {"Итого", "", "2,020.00", "1,480.00", "0.00", "540.00"}}));
+    // 10 shares of the second lot stay open: 120 roubles, 12 a share.
+    EXPECT_EQ(table(p, "open"), (rows_t{{"Sber (T)", "10", "12.0000", "120.00", "0.00", "02.02.2013"}}));
+    EXPECT_NE(p.find("<font color=\"darkgreen\">540.00</font>"), std::string::npos);
+}
+
+TEST(ProfitLots, ASaleBeyondTheLongOpensAShortAndBuysCloseShorts)
+{
+    // A: 10 bought for 1000 (fee 1); 15 sold for 1650 (fee 3).  The closing
+    // of 10: proceeds 1650 * 10/15 = 1100, cost 1000, fees 1 + 2 = 3, result
+    // 97; a short of 5 stays open: 550 roubles, fee 1, 110 a share.
+    // B: shorts 10 for 500 and 10 for 600; buying 15 for 600 closes the first
+    // (500 against 400) and 5 of the second (300 against 200); buying 5 for
+    // 350 closes the rest (300 against 350): 20 shares, 1100 against 950.
+    std::string p = page({trade("01.03.2013 10:00:00", 1, "A", B, 100, 1000, 1),
+                          trade("02.03.2013 10:00:00", 2, "A", S, 110, 1650, 3),
+                          trade("10.03.2013 10:00:00", 3, "B", S, 50, 500),
+                          trade("11.03.2013 10:00:00", 4, "B", S, 60, 600),
+                          trade("12.03.2013 10:00:00", 5, "B", B, 40, 600),
+                          trade("13.03.2013 10:00:00", 6, "B", B, 70, 350)});
+    EXPECT_EQ(table(p, "y2013"), (rows_t{{"A (T)", "10", "1,100.00", "1,000.00", "3.00", "97.00"},
+                                         {"B (T)", "20", "1,100.00", "950.00", "0.00", "150.00"},
+                                         {"Итого", "", "2,200.00", "1,950.00", "3.00", "247.00"}}));
+    EXPECT_EQ(table(p, "open"), (rows_t{{"A (T)", "-5", "110.0000", "550.00", "1.00", "02.03.2013"}}));
+}
+
+TEST(ProfitLots, TheClosingYearGetsTheResultAndFeesSplitInProportion)
+{
+    // 190 bought on 31 December for 11020 (fee 5), sold on 1 January for
+    // 11210 (fee 5): all of it belongs to 2013.
+    // 30 bought for 300 (fee 3), sold as 10 for 120 (fee 1.5) and 20 for 260
+    // (fee 2): the buy's fee splits 1 and 2, so the fees are 2.5 and 4.
+    std::string p = page({trade("31.12.2012 15:00:00", 1, "N", B, 58, 11020, 5),
+                          trade("01.01.2013 10:00:00", 2, "N", S, 59, 11210, 5),
+                          trade("05.01.2013 10:00:00", 3, "F", B, 10, 300, 3),
+                          trade("06.01.2013 10:00:00", 4, "F", S, 12, 120, 1.5),
+                          trade("07.01.2013 10:00:00", 5, "F", S, 13, 260, 2)});
+    EXPECT_NE(p.find("<h1>Реализованная прибыль за 2012 -- 2013</h1>"), std::string::npos);
+    EXPECT_EQ(table(p, "y2012"), rows_t{});
+    EXPECT_EQ(table(p, "y2013"), (rows_t{{"F (T)", "30", "380.00", "300.00", "6.50", "73.50"},
+                                         {"N (T)", "190", "11,210.00", "11,020.00", "10.00", "180.00"},
+                                         {"Итого", "", "11,590.00", "11,320.00", "16.50", "253.50"}}));
+    EXPECT_EQ(table(p, "years"), (rows_t{{"2013", "11,590.00", "11,320.00", "16.50", "253.50"},
+                                         {"Итого", "11,590.00", "11,320.00", "16.50", "253.50"}}));
+    EXPECT_EQ(table(p, "open"), rows_t{});
+}
+
+TEST(ProfitLots, RestsBelowAHundredthOfAShareGoIntoTheClosing)
+{
+    // L: 100.005 shares bought for 1000.05 (fee 1), 100 sold for 1100 (fee
+    // 1): the 0.005 left is used up, so cost 1000.05 and fees 2.
+    // R: 100 bought for 1000; 100.004 sold for 1100.044: the sale's 0.004 left
+    // opens no short, so the proceeds are all 1100.044.
+    std::string p = page({trade("01.04.2013 10:00:00", 1, "L", B, 10, 1000.05, 1),
+                          trade("02.04.2013 10:00:00", 2, "L", S, 11, 1100, 1),
+                          trade("01.04.2013 10:00:00", 3, "R", B, 10, 1000),
+                          trade("02.04.2013 10:00:00", 4, "R", S, 11, 1100.044)});
+    EXPECT_EQ(table(p, "y2013"), (rows_t{{"L (T)", "100", "1,100.00", "1,000.05", "2.00", "97.95"},
+                                         {"R (T)", "100", "1,100.04", "1,000.00", "0.00", "100.04"},
+                                         {"Итого", "", "2,200.04", "2,000.05", "2.00", "197.99"}}));
+    EXPECT_EQ(table(p, "open"), rows_t{});
+}
+
+TEST(ProfitLots, TradesWithoutAPositiveQuantityAreLeftOutAndListed)
+{
+    // The price-0 buy and the sale of amount 0 take no part: 10 bought for
+    // 100 and sold for 120 leave a result of 20.
+    std::string p = page({trade("01.05.2013 10:00:00", 1, "Z", B, 10, 100),
+                          trade("01.05.2013 11:00:00", 2, "Z", B, 0, 500),
+                          trade("01.05.2013 12:00:00", 3, "Z", S, 10, 0),
+                          trade("02.05.2013 10:00:00", 4, "Z", S, 12, 120)});
+    EXPECT_EQ(table(p, "y2013"), (rows_t{{"Z (T)", "10", "120.00", "100.00", "0.00", "20.00"},
+                                         {"Итого", "", "120.00", "100.00", "0.00", "20.00"}}));
+    EXPECT_NE(p.find("положительным числом): 2</p>"), std::string::npos);
+    EXPECT_EQ(table(p, "skipped"), (rows_t{{"01.05.2013 11:00:00", "Z (T)", "Купля", "500.00"},
+                                           {"01.05.2013 12:00:00", "Z (T)", "Продажа", "0.00"}}));
+}
+
+TEST(ProfitLots, TimeThenTradeNumberDecideTheLotOrder)
+{
+    // Two buys in the same second: number 3 (10 at 20) comes before number 9
+    // (10 at 10); number 1 (10 at 30) is an hour later.  Selling 10 for 250
+    // closes number 3's lot: 250 against 200.  Left open: 20 for 400.
+    std::string p = page({trade("01.06.2013 10:00:00", 9, "Q", B, 10, 100),
+                          trade("01.06.2013 11:00:00", 1, "Q", B, 30, 300),
+                          trade("01.06.2013 10:00:00", 3, "Q", B, 20, 200),
+                          trade("01.06.2013 12:00:00", 4, "Q", S, 25, 250)});
+    EXPECT_EQ(table(p, "y2013")[0], (std::vector<std::string>{"Q (T)", "10", "250.00", "200.00", "0.00", "50.00"}));
+    EXPECT_EQ(table(p, "open"), (rows_t{{"Q (T)", "20", "20.0000", "400.00", "0.00", "01.06.2013"}}));
+}
+
+TEST(ProfitLots, NamesThatDifferInCaseAreTwoSecurities)
+{
+    // "SBER": sold 10 for 120, bought back for 110 (+10); "Sber": bought 10
+    // for 100, sold for 130 (+30).  One security would close 10 for 20
+    // first.  "SBER" sorts before "Sber" (B before b).
+    std::string p = page({trade("01.07.2013 10:00:00", 1, "Sber", B, 10, 100),
+                          trade("01.07.2013 11:00:00", 2, "SBER", S, 12, 120),
+                          trade("01.07.2013 12:00:00", 3, "Sber", S, 13, 130),
+                          trade("01.07.2013 13:00:00", 4, "SBER", B, 11, 110)});
+    EXPECT_EQ(table(p, "y2013"), (rows_t{{"SBER (T)", "10", "120.00", "110.00", "0.00", "10.00"},
+                                         {"Sber (T)", "10", "130.00", "100.00", "0.00", "30.00"},
+                                         {"Итого", "", "250.00", "210.00", "0.00", "40.00"}}));
+}
+
+TEST(ProfitPage, IsWellFormedXmlApartFromTheDocumentType)
+{
+    std::vector<transaction_t> trades = {trade("01.02.2012 10:00:00", 1, "AT&T <x>", B, 10, 1000, 1),
+                                         trade("03.02.2013 10:00:00", 2, "AT&T <x>", S, 9, 1350, 1),
+                                         trade("04.02.2013 10:00:00", 3, "Газпром", B, 0, 10)};
+    char *text = nullptr;
+    size_t len = 0;
+    FILE *fp = open_memstream(&text, &len);
+    produce_profit_page(fp, trades.data(), (int)trades.size());
+    fclose(fp);
+    std::string bytes(text, len);
+    free(text);
+    ASSERT_EQ(bytes.rfind("<!DOCTYPE html", 0), 0u);
+    kt_test::TempDir dir;
+    kt_test::write_file(dir.file("page.xml"), "<?xml version=\"1.0\" encoding=\"windows-1251\"?>\n" +
+                                                  bytes.substr(bytes.find('\n') + 1));
+    kt_test::ChildResult r = kt_test::run_command(dir.path(), "xmllint --noout page.xml");
+    EXPECT_TRUE(r.exited && r.status == 0) << r.err;
+    std::string p = convert(bytes, "CP1251", "UTF-8");
+    EXPECT_NE(p.find("<td>AT&amp;T &lt;x&gt; (T)</td>"), std::string::npos);
+    EXPECT_NE(p.find("<svg xmlns=\"http://www.w3.org/2000/svg\""), std::string::npos);
+    EXPECT_EQ(p.find("<script"), std::string::npos);
+}
+
+// One table row of a trade file as the terminal exports it (cp1251 text).
+std::string file_row(const char *when, const char *no, const char *order, const std::string &direction,
+                     const char *price, const char *amount)
+{
+    std::vector<std::string> c = {when, no, order, "SBER", "Sber", "MICEX", direction, "T0",
+                                  price, amount, "0", "0", "0", "0", "0", "L01"};
+    std::string r = "<tr>";
+    for (auto &t : c)
+        r += "<td>" + t + "</td>";
+    return r + "</tr>\n";
+}
+
+TEST(ProfitPage, ARunTakesEachFillOnceBeforeConsolidation)
+{
+    // One order filled as 10 at 20 (10:00:00) and 10 at 10 (10:00:05), the
+    // first fill read from both files; selling 10 for 250 closes the first
+    // fill: 250 against 200 (the order's average would make it 150).
+    std::string buy = convert("Купля", "UTF-8", "CP1251"), sale = convert("Продажа", "UTF-8", "CP1251");
+    std::string first = file_row("03.06.2013 10:00:00", "1", "70", buy, "20", "200");
+    kt_test::TempDir dir;
+    kt_test::write_file(dir.file("sdelki_1.xls"), "<table>\n" + first + "</table>\n");
+    kt_test::write_file(dir.file("sdelki_2.xls"),
+                        "<table>\n" + first + file_row("03.06.2013 10:00:05", "2", "70", buy, "10", "100") +
+                            file_row("04.06.2013 10:00:00", "3", "71", sale, "25", "250") + "</table>\n");
+    kt_test::ChildResult r = kt_test::run_command(dir.path(), VARNOCK_PATH);
+    ASSERT_TRUE(r.exited && r.status == 0) << r.err;
+    std::string p = convert(kt_test::read_file(dir.file("profit.html")), "CP1251", "UTF-8");
+    EXPECT_EQ(table(p, "y2013")[0], (std::vector<std::string>{"Sber (SBER)", "10", "250.00", "200.00", "0.00", "50.00"}));
+    EXPECT_EQ(table(p, "open"), (rows_t{{"Sber (SBER)", "10", "10.0000", "100.00", "0.00", "03.06.2013"}}));
+}
+
+}  // namespace
