@@ -11,4 +11,5 @@ cp examples/sdelki*.xls examples/out/ 2>/dev/null || true
 cd examples/out
 ../../build/varnock </dev/null
 ls -l
-echo "The reports are in examples/out/: report.html (all years) and report-YYYY.html (one per year)."
+echo "The reports are in examples/out/: report.html (all years), report-YYYY.html (one per year)"
+echo "and profit.html (realised profit by FIFO lots per year and security, open positions, chart)."
