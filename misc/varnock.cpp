@@ -1511,6 +1511,22 @@ static const char pf_no_closings[] = "\xC7\xE0\xEA\xF0\xFB\xF2\xFB\xF5 \xEF\xEE\
                                      "\xED\xE5\xF2.";  // "Закрытых позиций нет."
 static const char pf_written[] = "\xCE\xF2\xF7\xE5\xF2 \xF1\xF4\xEE\xF0\xEC\xE8\xF0\xEE\xE2\xE0\xED ";  // "Отчет сформирован "
 
+// Days since 1 January 1970 of a civil date (proleptic Gregorian).
+static int64_t day_number(int64_t y, int64_t m, int64_t d)
+{
+    y -= m <= 2;
+    int64_t era = (y >= 0 ? y : y - 399) / 400;
+    int64_t yoe = y - era * 400;
+    int64_t doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
+    return era * 146097 + yoe * 365 + yoe / 4 - yoe / 100 + doy - 719468;
+}
+
+// Names are mostly shared copies, so equal pointers settle most comparisons.
+static bool same_name(const char *a, const char *b)
+{
+    return a == b || strcmp(a, b) == 0;
+}
+
 // Below this many shares a lot or the rest of a trade counts as used up.
 static const double dust_shares = 0.01;
 
@@ -1520,9 +1536,11 @@ struct lot_t {
     const transaction_t *opening;
 };
 
-// One match of (part of) a trade with (part of) an open lot.
+// One match of (part of) a trade with (part of) an open lot, dated by the
+// closing trade (its year, and its day for the chart).
 struct closing_t {
-    const transaction_t *closer;
+    int32_t year;
+    int64_t day;
     double quantity, proceeds, cost, fees;
 };
 
@@ -1557,8 +1575,8 @@ struct open_position_t {
 };
 
 struct profit_book_t {
-    std::vector<closing_t> closings;
-    std::vector<profit_year_t> years;  // ascending
+    std::vector<std::pair<int64_t, double>> day_results;  // per security and closing day
+    std::vector<profit_year_t> years;                      // ascending
     std::vector<open_position_t> open;
     std::vector<const transaction_t *> skipped;
 };
@@ -1584,6 +1602,100 @@ static bool before_in_lots(const transaction_t *a, const transaction_t *b)
     if (c != 0)
         return c < 0;
     return a->no < b->no;
+}
+
+// The same order by keys: the rank of the name, then the packed date and
+// time, then the number.
+struct lot_order_t {
+    uint64_t time;
+    int64_t no;
+    bool operator<(const lot_order_t &o) const { return time != o.time ? time < o.time : no < o.no; }
+};
+
+// Puts one security's trades in time order by their keys; trades arrive
+// mostly in order already (by trade number), so a sorted run costs one pass.
+static bool sort_by_time_keys(const transaction_t **first, size_t n, std::vector<lot_order_t> &keys)
+{
+    keys.resize(n);
+    for (size_t k = 0; k < n; k++) {
+        if (!packed_time(first[k], &keys[k].time))
+            return false;
+        keys[k].no = first[k]->no;
+    }
+    if (std::is_sorted(keys.begin(), keys.end()))
+        return true;
+    std::vector<std::pair<lot_order_t, const transaction_t *>> pairs(n);
+    for (size_t k = 0; k < n; k++)
+        pairs[k] = {keys[k], first[k]};
+    std::sort(pairs.begin(), pairs.end(), [](const auto &a, const auto &b) { return a.first < b.first; });
+    for (size_t k = 0; k < n; k++)
+        first[k] = pairs[k].second;
+    return true;
+}
+
+// Ranks of the stock names of T[0..n) by strcmp, in rank[]; equal names
+// share a rank.  Returns the number of distinct names.  The texts are
+// mostly shared copies, so they are told apart by address first.
+static uint32_t rank_names(const transaction_t *T, int n, uint32_t *rank)
+{
+    std::unordered_map<const char *, uint32_t> ids;
+    std::vector<const char *> texts;
+    for (int i = 0; i < n; i++) {
+        auto [it, fresh] = ids.try_emplace(T[i].stock, (uint32_t)texts.size());
+        if (fresh)
+            texts.push_back(T[i].stock);
+        rank[i] = it->second;
+    }
+    std::vector<uint32_t> by_name(texts.size()), position(texts.size());
+    for (uint32_t k = 0; k < by_name.size(); k++)
+        by_name[k] = k;
+    std::sort(by_name.begin(), by_name.end(),
+              [&](uint32_t a, uint32_t b) { return strcmp(texts[a], texts[b]) < 0; });
+    uint32_t names = 0;
+    for (uint32_t k = 0; k < by_name.size(); k++) {
+        if (k == 0 || strcmp(texts[by_name[k - 1]], texts[by_name[k]]) != 0)
+            names++;
+        position[by_name[k]] = names - 1;
+    }
+    for (int i = 0; i < n; i++)
+        rank[i] = position[rank[i]];
+    return names;
+}
+
+// The trades of T[0..n) that take part in the lots, in lot order: grouped
+// by the rank of their names (a counting sort), then each group by time;
+// the others go to skipped.
+static std::vector<const transaction_t *> trades_in_lot_order(const transaction_t *T, int n,
+                                                               std::vector<const transaction_t *> &skipped)
+{
+    std::vector<const transaction_t *> order((size_t)n);
+    std::vector<uint32_t> ranks((size_t)n);
+    uint32_t names = rank_names(T, n, ranks.data());
+    std::vector<size_t> start(names + 1, 0);
+    const uint32_t left_out = UINT32_MAX;
+    for (int i = 0; i < n; i++) {
+        if (takes_part(T + i)) {
+            start[ranks[i] + 1]++;
+        } else {
+            skipped.push_back(T + i);
+            ranks[i] = left_out;
+        }
+    }
+    for (uint32_t r = 0; r < names; r++)
+        start[r + 1] += start[r];
+    order.resize(start[names]);
+    std::vector<size_t> next(start.begin(), start.end() - 1);
+    for (int i = 0; i < n; i++)
+        if (ranks[i] != left_out)
+            order[next[ranks[i]]++] = T + i;
+    std::vector<lot_order_t> keys;
+    for (uint32_t r = 0; r < names; r++) {
+        const transaction_t **first = order.data() + start[r];
+        size_t count = start[r + 1] - start[r];
+        if (!sort_by_time_keys(first, count, keys))
+            std::sort(first, first + count, before_in_lots);
+    }
+    return order;
 }
 
 // Takes quantity q out of a rest holding quantity from (money and fees in
@@ -1622,7 +1734,8 @@ static void match_trade(const transaction_t *t, std::vector<lot_t> &lots, size_t
             oldest++;
         const trade_rest_t &sale = buy ? from_lot : from_trade;
         const trade_rest_t &purchase = buy ? from_trade : from_lot;
-        closings.push_back({t, q, sale.money, purchase.money, from_trade.fees + from_lot.fees});
+        closings.push_back({t->y, day_number(t->y, t->mo, t->d), q, sale.money, purchase.money,
+                            from_trade.fees + from_lot.fees});
     }
     if (rest.quantity > 0) {
         if (oldest == lots.size()) {
@@ -1651,12 +1764,18 @@ static void note_open_position(const transaction_t *first, const std::vector<lot
     open.push_back(p);
 }
 
-// Adds the closings of one security to the year tables.
-static void book_closings(const closing_t *c, size_t n, const transaction_t *first,
-                          std::vector<profit_year_t> &years)
+// Adds the closings of one security, in time order, to the year tables and
+// to the results per day.
+static void book_closings(const std::vector<closing_t> &c, const transaction_t *first, profit_book_t &book)
 {
-    for (size_t k = 0; k < n; k++) {
-        int32_t y = c[k].closer->y;
+    std::vector<profit_year_t> &years = book.years;
+    for (size_t k = 0; k < c.size(); k++) {
+        double result = c[k].proceeds - c[k].cost - c[k].fees;
+        if (k > 0 && c[k - 1].day == c[k].day)
+            book.day_results.back().second += result;
+        else
+            book.day_results.push_back({c[k].day, result});
+        int32_t y = c[k].year;
         auto it = std::lower_bound(years.begin(), years.end(), y,
                                    [](const profit_year_t &py, int32_t v) { return py.year < v; });
         if (it == years.end() || it->year != y)
@@ -1671,29 +1790,22 @@ static void book_closings(const closing_t *c, size_t n, const transaction_t *fir
 static profit_book_t build_profit_book(const transaction_t *T, int n)
 {
     profit_book_t book;
-    std::vector<const transaction_t *> order;
-    order.reserve((size_t)n);
-    for (int i = 0; i < n; i++) {
-        if (takes_part(T + i))
-            order.push_back(T + i);
-        else
-            book.skipped.push_back(T + i);
-    }
-    std::sort(order.begin(), order.end(), before_in_lots);
+    std::vector<const transaction_t *> order = trades_in_lot_order(T, n, book.skipped);
     std::sort(book.skipped.begin(), book.skipped.end(),
               [](const transaction_t *a, const transaction_t *b) {
                   int c = cmp_transaction_time(a, b);
                   return c != 0 ? c < 0 : a->no < b->no;
               });
     std::vector<lot_t> lots;
+    std::vector<closing_t> closings;
     for (size_t i = 0, j; i < order.size(); i = j) {
-        size_t oldest = 0, first_closing = book.closings.size();
+        size_t oldest = 0;
         bool lots_long = true;
         lots.clear();
-        for (j = i; j < order.size() && strcmp(order[j]->stock, order[i]->stock) == 0; j++)
-            match_trade(order[j], lots, oldest, lots_long, book.closings);
-        book_closings(book.closings.data() + first_closing, book.closings.size() - first_closing,
-                      order[i], book.years);
+        closings.clear();
+        for (j = i; j < order.size() && same_name(order[j]->stock, order[i]->stock); j++)
+            match_trade(order[j], lots, oldest, lots_long, closings);
+        book_closings(closings, order[i], book);
         note_open_position(order[i], lots, oldest, lots_long, book.open);
     }
     for (profit_year_t &py : book.years)
@@ -1814,16 +1926,6 @@ static void write_skipped(FILE *fp, const profit_book_t &book)
 
 /* the chart */
 
-// Days since 1 January 1970 of a civil date (proleptic Gregorian).
-static int64_t day_number(int64_t y, int64_t m, int64_t d)
-{
-    y -= m <= 2;
-    int64_t era = (y >= 0 ? y : y - 399) / 400;
-    int64_t yoe = y - era * 400;
-    int64_t doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
-    return era * 146097 + yoe * 365 + yoe / 4 - yoe / 100 + doy - 719468;
-}
-
 // A linear map of [from_lo, from_hi] onto [to_lo, to_hi].
 struct axis_t {
     double from_lo, from_hi, to_lo, to_hi;
@@ -1844,23 +1946,19 @@ static const char ch_red[] = "red";
 // The running result after each closing date, one point per date.
 static std::vector<std::pair<int64_t, double>> running_result(const profit_book_t &book)
 {
-    std::vector<std::pair<int64_t, double>> by_day;
-    by_day.reserve(book.closings.size());
-    for (const closing_t &c : book.closings) {
-        const transaction_t *t = c.closer;
-        by_day.push_back({day_number(t->y, t->mo, t->d), c.proceeds - c.cost - c.fees});
-    }
-    std::stable_sort(by_day.begin(), by_day.end(),
-                     [](const auto &a, const auto &b) { return a.first < b.first; });
-    std::vector<std::pair<int64_t, double>> points;
-    double sum = 0;
-    for (const auto &[day, result] : by_day) {
-        sum += result;
-        if (!points.empty() && points.back().first == day)
-            points.back().second = sum;
+    std::vector<std::pair<int64_t, double>> points = book.day_results;
+    std::stable_sort(points.begin(), points.end(), [](const auto &x, const auto &y) { return x.first < y.first; });
+    size_t w = 0;
+    for (size_t k = 0; k < points.size(); k++) {
+        if (w > 0 && points[w - 1].first == points[k].first)
+            points[w - 1].second += points[k].second;
         else
-            points.push_back({day, sum});
+            points[w++] = points[k];
     }
+    points.resize(w);
+    double sum = 0;
+    for (auto &p : points)
+        p.second = sum += p.second;
     return points;
 }
 
@@ -1941,7 +2039,7 @@ static void write_year_bars(FILE *fp, const profit_book_t &book)
 static void write_chart(FILE *fp, const profit_book_t &book, const realised_t &total, int32_t y1, int32_t y2)
 {
     fprintf(fp, "<h2>%s</h2>\n", pf_chart_title);
-    if (book.closings.empty()) {
+    if (book.years.empty()) {
         fprintf(fp, "<p>%s</p>\n", pf_no_closings);
         return;
     }

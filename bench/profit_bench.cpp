@@ -1,0 +1,54 @@
+// The cost of "profit.html" within a whole run: runs the analyzer's steps one
+// by one in the current directory (a generated trade directory), timing
+// each, and prints the page's share of the run.  The steps are those of the
+// analyzer's main; console lines go to standard error as in a real run.
+
+#define main varnock_main
+#include "../misc/varnock.cpp"
+#undef main
+
+#include <ctime>
+
+// CPU seconds of the process since start, which is moved on to now: other
+// load on the machine disturbs CPU time less than wall time.
+static double seconds_since(double &start)
+{
+    timespec ts;
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
+    double now = (double)ts.tv_sec + (double)ts.tv_nsec / 1e9, s = now - start;
+    start = now;
+    return s;
+}
+
+int main()
+{
+    double clock = 0;
+    seconds_since(clock);
+    reuse_file_buffers();
+    FILE *fpo1 = open_output("imported.txt");
+    FILE *fpo2 = open_output("garbage.txt");
+    allocate_trades(&trades);
+    import_trade_files(&trades, fpo1, fpo2);
+    xfclose(fpo1);
+    xfclose(fpo2);
+    if (trades.nt == 0)
+        error1("no transactions were found\n");
+    double import_s = seconds_since(clock);
+    int n = remove_duplicates(trades.T, trades.nt);
+    double dedup_s = seconds_since(clock);
+    std::vector<transaction_t> fills(trades.T, trades.T + n);
+    double keep_s = seconds_since(clock);
+    n = consolidate_orders(trades.T, n);
+    n = consolidate_days(trades.T, n);
+    write_orders(trades.T, n);
+    write_reports(trades.T, n);
+    double rest_s = seconds_since(clock);
+    write_profit(fills);
+    double profit_s = seconds_since(clock);
+    double total = import_s + dedup_s + keep_s + rest_s + profit_s;
+    printf("%10d fills (CPU seconds)  import %.3f s  dedup %.3f s  keep fills %.3f s  orders+reports %.3f s  "
+           "profit.html %.3f s  run %.3f s  page share %.1f%%\n",
+           (int)fills.size(), import_s, dedup_s, keep_s, rest_s, profit_s, total,
+           100 * (keep_s + profit_s) / total);
+    return 0;
+}
