@@ -1,9 +1,9 @@
 // Fuzz target for the whole run behind the import: the input is one trade
 // file; its records go through de-duplication, both consolidations,
-// "orders.txt" and the report pages, exactly as the program runs them (in the
-// current directory, which the scripts make a scratch directory).  Money and
-// share texts of extreme values (huge, negative, infinite, not-a-number, zero
-// prices) reach the report writers this way.
+// "orders.txt", the report pages and the profit page, exactly as the program
+// runs them (in the current directory, which the scripts make a scratch
+// directory).  Money and share texts of extreme values (huge, negative,
+// infinite, not-a-number, zero prices) reach the report writers this way.
 //
 // Fills of one order that name two securities or two directions stop the run
 // on purpose ("internal error, ..."); such inputs are left out.
@@ -63,12 +63,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         return 0;
 
     int n = remove_duplicates(T, imported);
+    std::vector<transaction_t> fills(T, T + n);
     n = consolidate_orders(T, n);
     n = consolidate_days(T, n);
     if (n < 1 || n > imported)
         abort();
     write_orders(T, n);
     write_reports(T, n);
+    write_profit(fills);
 
     std::set<int> years;
     for (int i = 0; i < n; i++)
@@ -81,5 +83,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     }
     unlink("report.html");
     unlink("orders.txt");
+    if (unlink("profit.html") != 0)
+        abort();  // every run writes the profit page
     return 0;
 }
