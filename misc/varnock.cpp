@@ -8,7 +8,6 @@
 #include "keltools.h"
 
 #include <algorithm>
-#include <charconv>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -518,48 +517,54 @@ static char *put_text(char *o, const char *s, size_t len, int width)
     return o + len;
 }
 
-// printf("%.*f", precision, v) for a finite |v| below 2^44: v is m * 2^-k
-// exactly, so v * 10^precision is the 128-bit m * 10^precision shifted right
-// by k, rounded half to even as printf rounds the exact value.  Returns null
-// for other values.
-template <int precision>
-static char *fixed_exact(char *o, double v)
+// Writes v as printf("%.*f", places, v) writes it, places 0 to 6: the exact
+// binary value rounded half to even.  A normal |v| below 2^53 is
+// mantissa / 2^shift exactly, so v * 10^places is the integer
+// mantissa * 10^places shifted right with rounding; the rest go through
+// snprintf.  o needs room for 330 characters; the text is ended by a NUL and
+// the end is returned.
+static char *fixed_text(char *o, double v, int places)
 {
-    constexpr uint64_t scale = precision == 5 ? 100000 : 1000;
-    static_assert(precision == 3 || precision == 5);
+    static const uint32_t scale[] = {1, 10, 100, 1000, 10000, 100000, 1000000};
     uint64_t bits;
     memcpy(&bits, &v, sizeof bits);
-    int biased = (int)(bits >> 52 & 0x7ff);
-    if (biased >= 1023 + 44)
-        return nullptr;
-    uint64_t m = bits & ((1ULL << 52) - 1);
-    if (biased)
-        m |= 1ULL << 52;
-    int shift = 1075 - (biased ? biased : 1);   // v = m / 2^shift, shift > 8
-    unsigned __int128 n = (unsigned __int128)m * scale;
-    uint64_t q = 0;
-    if (shift < 120) {
-        unsigned __int128 half = (unsigned __int128)1 << (shift - 1);
-        q = (uint64_t)(n >> shift);
-        unsigned __int128 rest = n & ((half << 1) - 1);
+    int exponent = (int)(bits >> 52 & 0x7ff);
+    int shift = 1075 - exponent;
+    if (exponent == 0 || shift < 0 || shift > 120)
+        return o + snprintf(o, 330, "%.*f", places, v);
+    uint64_t mantissa = (bits & ((1ULL << 52) - 1)) | 1ULL << 52;
+    unsigned __int128 p = (unsigned __int128)mantissa * scale[places];
+    unsigned __int128 q = p >> shift;
+    if (shift > 0) {
+        unsigned __int128 rest = p - (q << shift), half = (unsigned __int128)1 << (shift - 1);
         if (rest > half || (rest == half && (q & 1)))
             q++;
     }
+    uint64_t whole;
+    uint32_t fraction;
+    if (q >> 64 == 0) {   // the usual case, without 128-bit division
+        whole = (uint64_t)q / scale[places];
+        fraction = (uint32_t)((uint64_t)q % scale[places]);
+    } else {
+        whole = (uint64_t)(q / scale[places]);
+        fraction = (uint32_t)(q % scale[places]);
+    }
     if (bits >> 63)
         *o++ = '-';
-    o = put_uint(o, q / scale);
-    *o++ = '.';
-    return put_uint(o, q % scale, precision);
+    o = put_uint(o, whole);
+    if (places > 0) {
+        *o++ = '.';
+        o = put_uint(o, fraction, places);
+    }
+    *o = '\0';
+    return o;
 }
 
-// Appends v as printf("%*.*f", width, precision, v) would.
-template <int precision>
-static char *put_fixed(char *o, double v, int width)
+// Appends v as printf("%*.*f", width, places, v) would.
+static char *put_fixed(char *o, double v, int places, int width)
 {
-    char text[400];
-    char *end = fixed_exact<precision>(text, v);
-    if (!end)
-        end = std::to_chars(text, text + sizeof text, v, std::chars_format::fixed, precision).ptr;
+    char text[330];
+    char *end = fixed_text(text, v, places);
     return put_text(o, text, (size_t)(end - text), width);
 }
 
@@ -587,9 +592,9 @@ static void write_trade_line(FILE *fp, const transaction_t *T)
     o = line;
     *o++ = ' ';
     o = put_int(o, T->direction, 1), *o++ = ' ';
-    o = put_fixed<5>(o, T->price, 10), *o++ = ' ';
-    o = put_fixed<3>(o, T->amount, 15), *o++ = ' ';
-    o = put_fixed<3>(o, T->commission, 5), *o++ = '\n';
+    o = put_fixed(o, T->price, 5, 10), *o++ = ' ';
+    o = put_fixed(o, T->amount, 3, 15), *o++ = ' ';
+    o = put_fixed(o, T->commission, 3, 5), *o++ = '\n';
     fwrite_unlocked(line, 1, (size_t)(o - line), fp);
 }
 
@@ -1052,56 +1057,6 @@ static void write_orders(const transaction_t *T, int n)
 // Every text is written whole: the largest double needs 309 whole digits, 102
 // commas and the colour tags, well inside STF_BUF_SIZE.
 enum { STF_BUFS = 100, STF_BUF_SIZE = 512, STN_BUF_SIZE = 1024 };
-
-// Writes v as printf's "%.*f" with places (0 to 6) decimals writes it:
-// the exact binary value rounded half to even.  Values below 2^53 are done in
-// integers (the mantissa times 10^places, shifted with rounding); the rest go
-// through snprintf.  out needs room for 330 characters; returns the end.
-static char *fixed_text(char *out, double v, int places)
-{
-    static const uint32_t scale[] = {1, 10, 100, 1000, 10000, 100000, 1000000};
-    uint64_t bits;
-    memcpy(&bits, &v, sizeof bits);
-    int exponent = (int)(bits >> 52 & 0x7ff);
-    int shift = 1075 - exponent;  // |v| = mantissa / 2^shift
-    if (exponent == 0 || shift < 0 || shift > 120)
-        return out + snprintf(out, 330, "%.*f", places, v);
-    if (bits >> 63)
-        *out++ = '-';
-    uint64_t mantissa = (bits & ((1ull << 52) - 1)) | 1ull << 52;
-    unsigned __int128 p = (unsigned __int128)mantissa * scale[places];
-    unsigned __int128 q = p >> shift;
-    if (shift > 0) {
-        unsigned __int128 rem = p - (q << shift), half = (unsigned __int128)1 << (shift - 1);
-        if (rem > half || (rem == half && (q & 1)))
-            q++;
-    }
-    uint64_t whole;
-    uint32_t fraction;
-    if (q >> 64 == 0) {  // the usual case, without 128-bit division
-        whole = (uint64_t)q / scale[places];
-        fraction = (uint32_t)((uint64_t)q % scale[places]);
-    } else {
-        whole = (uint64_t)(q / scale[places]);
-        fraction = (uint32_t)(q % scale[places]);
-    }
-    char digits[24];
-    int n = 0;
-    do {
-        digits[n++] = (char)('0' + whole % 10);
-        whole /= 10;
-    } while (whole);
-    while (n)
-        *out++ = digits[--n];
-    if (places > 0) {
-        *out++ = '.';
-        for (int k = places - 1; k >= 0; k--, fraction /= 10)
-            out[k] = (char)('0' + fraction % 10);
-        out += places;
-    }
-    *out = '\0';
-    return out;
-}
 
 // Copies the decimal digits digits[0..len) into out with "," between groups
 // of three; returns the end of the written text.
