@@ -8,6 +8,7 @@
 #include "keltools.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -58,14 +59,6 @@ static int cmp_transaction_order(const void *e1, const void *e2);
 static int cmp_transaction_stock(const void *e1, const void *e2);
 static int cmp_transaction_year_stock(const void *e1, const void *e2);
 static void write_reports(transaction_t *T, int nt);
-
-// Output streams get large buffers: they take millions of short writes.
-static FILE *open_output(const char *name)
-{
-    FILE *fp = xfopen("%s", "w", name);
-    setvbuf(fp, nullptr, _IOFBF, 1 << 20);
-    return fp;
-}
 
 static const int initial_capacity = 16384;
 
@@ -360,115 +353,55 @@ static void sort_by_stock_and_time(transaction_t *T, int n)
     free(dealt);
 }
 
-/* ---- import ---- */
+/* ---- text output ---- */
 
-// Number conversions of the row parser.  They give exactly what the scan
-// format "%d", atof() and printf("%.Nf") give, with the common cases done
-// inline and everything unusual handed to the C library itself.
+// Every output file takes one path: a stream opened by open_output with a
+// large buffer, to which write_bytes hands text composed in local buffers by
+// the put_* appenders below, and long texts such as names as they stand.
+// Every write is checked, so a failed one ends the run at once.
 
-static bool is_c_space(unsigned char c)
+static FILE *open_output(const char *name)
 {
-    return c == ' ' || (c >= '\t' && c <= '\r');
+    FILE *fp = xfopen("%s", "w", name);
+    setvbuf(fp, nullptr, _IOFBF, 1 << 20);
+    return fp;
 }
 
-static bool is_digit(unsigned char c)
+// Stops the run after a failed write to fp, with the message of the close
+// that fails on it.
+[[noreturn]] static void output_failed(FILE *fp)
 {
-    return c >= '0' && c <= '9';
+    int saved = errno;
+    xfclose(fp);
+    error1("cannot close file stream (%s)\n", strerror(saved ? saved : EIO));
 }
 
-// One "%d" conversion of the scan format: blanks, a sign, at least one digit;
-// the value as strtol() gives it (saturated to 64 bits), then cut to int.
-static bool scan_int(const char *&p, int32_t *out)
+static void write_bytes(FILE *fp, const char *text, size_t len)
 {
-    const unsigned char *s = (const unsigned char *)p;
-    while (is_c_space(*s))
-        s++;
-    bool negative = *s == '-';
-    if (*s == '-' || *s == '+')
-        s++;
-    if (!is_digit(*s))
-        return false;
-    uint64_t v = 0;
-    bool overflow = false;
-    for (; is_digit(*s); s++) {
-        unsigned d = *s - '0';
-        if (v > (UINT64_MAX - 9) / 10 && v > (UINT64_MAX - d) / 10)
-            overflow = true;
-        else
-            v = v * 10 + d;
-    }
-    int64_t wide;
-    if (negative)
-        wide = overflow || v > (uint64_t)INT64_MAX + 1 ? INT64_MIN : (int64_t)(0 - v);
-    else
-        wide = overflow || v > (uint64_t)INT64_MAX ? INT64_MAX : (int64_t)v;
-    *out = (int32_t)(uint32_t)(uint64_t)wide;
-    p = (const char *)s;
-    return true;
+    if (fwrite_unlocked(text, 1, len, fp) != len)
+        output_failed(fp);
 }
 
-// The scan format "%d.%d.%d %d:%d:%d" over cell 0: the number of values read.
-static int scan_date_time(const char *s, transaction_t *T)
+// Writes the texts one after another.
+template <typename... Texts>
+static void write_texts(FILE *fp, const Texts *...texts)
 {
-    int32_t *field[6] = {&T->d, &T->mo, &T->y, &T->h, &T->mi, &T->s};
-    const char separator[6] = {'.', '.', ' ', ':', ':', 0};
-    const char *p = s;
-    for (int i = 0; i < 6; i++) {
-        if (!scan_int(p, field[i]))
-            return i;
-        if (separator[i] == ' ') {
-            while (is_c_space((unsigned char)*p))
-                p++;
-        } else if (separator[i]) {
-            if (*p != separator[i])
-                return i + 1;
-            p++;
-        }
-    }
-    return 6;
+    (write_bytes(fp, texts, strlen(texts)), ...);
 }
 
-// strtoq1(s, nullptr, 10): a cell of at most 18 digits and nothing else is
-// read here, anything else by strtoq1 itself.
-static int64_t to_int64(const char *s)
+// Appends a literal.
+template <size_t n>
+static inline char *put_literal(char *o, const char (&literal)[n])
 {
-    int64_t v = 0;
-    const char *p = s;
-    for (; is_digit((unsigned char)*p) && p - s < 18; p++)
-        v = v * 10 + (*p - '0');
-    if (*p || p == s)
-        return strtoq1(s, nullptr, 10);
-    return v;
+    memcpy(o, literal, n - 1);
+    return o + n - 1;
 }
 
-// atof(): plain decimals of up to 19 significant digits and a small scale
-// are exact in double arithmetic (one correctly rounded division); anything
-// else (exponents, hexadecimal, inf, nan, long digit strings) goes to strtod.
-static double to_double(const char *s)
+static inline char *put_string(char *o, const char *s)
 {
-    if (!*s)
-        return 0;
-    static const double pow10[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
-                                   1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
-                                   1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
-    const unsigned char *p = (const unsigned char *)s;
-    bool negative = *p == '-';
-    if (*p == '-' || *p == '+')
-        p++;
-    uint64_t m = 0;
-    int digits = 0, scale = 0;
-    for (; is_digit(*p); p++, digits++)
-        m = m * 10 + (*p - '0');
-    if (*p == '.') {
-        for (p++; is_digit(*p); p++, digits++, scale++)
-            m = m * 10 + (*p - '0');
-    }
-    bool plain = digits > 0 && digits <= 19 && scale <= 22 && m <= (1ULL << 53) && *p != 'e' && *p != 'E' &&
-                 !(m == 0 && (*p == 'x' || *p == 'X'));
-    if (!plain)
-        return strtod(s, nullptr);
-    double v = (double)m / pow10[scale];
-    return negative ? -v : v;
+    size_t len = strlen(s);
+    memcpy(o, s, len);
+    return o + len;
 }
 
 // Appends the decimal digits of u, with leading zeros up to min_digits.
@@ -587,15 +520,126 @@ static void write_trade_line(FILE *fp, const transaction_t *T)
     size_t stock_len = strlen(T->stock);
     for (size_t i = stock_len; i < 12; i++)
         *o++ = ' ';
-    fwrite_unlocked(line, 1, (size_t)(o - line), fp);
-    fwrite_unlocked(T->stock, 1, stock_len, fp);
+    write_bytes(fp, line, (size_t)(o - line));
+    write_bytes(fp, T->stock, stock_len);
     o = line;
     *o++ = ' ';
     o = put_int(o, T->direction, 1), *o++ = ' ';
     o = put_fixed(o, T->price, 5, 10), *o++ = ' ';
     o = put_fixed(o, T->amount, 3, 15), *o++ = ' ';
     o = put_fixed(o, T->commission, 3, 5), *o++ = '\n';
-    fwrite_unlocked(line, 1, (size_t)(o - line), fp);
+    write_bytes(fp, line, (size_t)(o - line));
+}
+
+/* ---- import ---- */
+
+// Number conversions of the row parser.  They give exactly what the scan
+// format "%d", atof() and printf("%.Nf") give, with the common cases done
+// inline and everything unusual handed to the C library itself.
+
+static bool is_c_space(unsigned char c)
+{
+    return c == ' ' || (c >= '\t' && c <= '\r');
+}
+
+static bool is_digit(unsigned char c)
+{
+    return c >= '0' && c <= '9';
+}
+
+// One "%d" conversion of the scan format: blanks, a sign, at least one digit;
+// the value as strtol() gives it (saturated to 64 bits), then cut to int.
+static bool scan_int(const char *&p, int32_t *out)
+{
+    const unsigned char *s = (const unsigned char *)p;
+    while (is_c_space(*s))
+        s++;
+    bool negative = *s == '-';
+    if (*s == '-' || *s == '+')
+        s++;
+    if (!is_digit(*s))
+        return false;
+    uint64_t v = 0;
+    bool overflow = false;
+    for (; is_digit(*s); s++) {
+        unsigned d = *s - '0';
+        if (v > (UINT64_MAX - 9) / 10 && v > (UINT64_MAX - d) / 10)
+            overflow = true;
+        else
+            v = v * 10 + d;
+    }
+    int64_t wide;
+    if (negative)
+        wide = overflow || v > (uint64_t)INT64_MAX + 1 ? INT64_MIN : (int64_t)(0 - v);
+    else
+        wide = overflow || v > (uint64_t)INT64_MAX ? INT64_MAX : (int64_t)v;
+    *out = (int32_t)(uint32_t)(uint64_t)wide;
+    p = (const char *)s;
+    return true;
+}
+
+// The scan format "%d.%d.%d %d:%d:%d" over cell 0: the number of values read.
+static int scan_date_time(const char *s, transaction_t *T)
+{
+    int32_t *field[6] = {&T->d, &T->mo, &T->y, &T->h, &T->mi, &T->s};
+    const char separator[6] = {'.', '.', ' ', ':', ':', 0};
+    const char *p = s;
+    for (int i = 0; i < 6; i++) {
+        if (!scan_int(p, field[i]))
+            return i;
+        if (separator[i] == ' ') {
+            while (is_c_space((unsigned char)*p))
+                p++;
+        } else if (separator[i]) {
+            if (*p != separator[i])
+                return i + 1;
+            p++;
+        }
+    }
+    return 6;
+}
+
+// strtoq1(s, nullptr, 10): a cell of at most 18 digits and nothing else is
+// read here, anything else by strtoq1 itself.
+static int64_t to_int64(const char *s)
+{
+    int64_t v = 0;
+    const char *p = s;
+    for (; is_digit((unsigned char)*p) && p - s < 18; p++)
+        v = v * 10 + (*p - '0');
+    if (*p || p == s)
+        return strtoq1(s, nullptr, 10);
+    return v;
+}
+
+// atof(): plain decimals of up to 19 significant digits and a small scale
+// are exact in double arithmetic (one correctly rounded division); anything
+// else (exponents, hexadecimal, inf, nan, long digit strings) goes to strtod.
+static double to_double(const char *s)
+{
+    if (!*s)
+        return 0;
+    static const double pow10[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
+                                   1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
+                                   1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+    const unsigned char *p = (const unsigned char *)s;
+    bool negative = *p == '-';
+    if (*p == '-' || *p == '+')
+        p++;
+    uint64_t m = 0;
+    int digits = 0, scale = 0;
+    for (; is_digit(*p); p++, digits++)
+        m = m * 10 + (*p - '0');
+    if (*p == '.') {
+        for (p++; is_digit(*p); p++, digits++, scale++)
+            m = m * 10 + (*p - '0');
+    }
+    bool plain = digits > 0 && digits <= 19 && scale <= 22 && m <= (1ULL << 53) && *p != 'e' && *p != 'E' &&
+                 !(m == 0 && (*p == 'x' || *p == 'X'));
+    if (!plain)
+        return strtod(s, nullptr);
+    double v = (double)m / pow10[scale];
+    return negative ? -v : v;
 }
 
 // First byte c in [p, end), or null; sixteen bytes at a time where it can.
@@ -1119,90 +1163,67 @@ static char *stn(double n)
 
 /* ---- reports ---- */
 
-// The pages are XHTML in Windows-1251: the Russian literals below are stored
-// as cp1251 bytes.  Stock names and tickers are copied without escaping.
+// The pages are XHTML in Windows-1251; stock names and tickers are copied
+// without escaping.  The Russian words of the pages, as cp1251 bytes:
+static const char ru_report_title[] = "\xCE\xF2\xF7\xE5\xF2 \xEF\xEE \xF1\xE4\xE5\xEB\xEA\xE0\xEC";   // Отчет по сделкам
+static const char ru_statistics_for[] = "\xD1\xF2\xE0\xF2\xE8\xF1\xF2\xE8\xEA\xE0 \xE7\xE0";   // Статистика за
+static const char ru_share[] = "\xC0\xEA\xF6\xE8\xFF";                                          // Акция
+static const char ru_date_time[] = "\xC4\xE0\xF2\xE0 \xE8 \xE2\xF0\xE5\xEC\xFF";                // Дата и время
+static const char ru_price[] = "\xD6\xE5\xED\xE0";                                              // Цена
+static const char ru_quantity[] = "\xCA\xEE\xEB\xE8\xF7\xE5\xF1\xF2\xE2\xEE";                  // Количество
+static const char ru_purchase[] = "\xCF\xEE\xEA\xF3\xEF\xEA\xE0";                               // Покупка
+static const char ru_sale[] = "\xCF\xF0\xEE\xE4\xE0\xE6\xE0";                                   // Продажа
+static const char ru_profit[] = "\xCF\xF0\xE8\xE1\xFB\xEB\xFC";                                 // Прибыль
+static const char ru_share_balance[] = "\xC1\xE0\xEB\xE0\xED\xF1 \xEF\xEE \xE1\xF3\xEC\xE0\xE3\xE0\xEC:";   // Баланс по бумагам:
+static const char ru_pieces[] = "\xF8\xF2.";                                                    // шт.
+static const char ru_by_money[] = "\xEF\xEE \xE4\xE5\xED\xFC\xE3\xE0\xEC:";                     // по деньгам:
+static const char ru_roubles[] = "\xF0\xF3\xE1.";                                               // руб.
+static const char ru_turnover_lc[] = "\xEE\xE1\xEE\xF0\xEE\xF2";                                // оборот
+static const char ru_commission_lc[] = "\xEA\xEE\xEC\xE8\xF1\xF1\xE8\xFF";                      // комиссия
+static const char ru_trades_total[] = "\xD1\xE4\xE5\xEB\xEE\xEA \xE2\xF1\xE5\xE3\xEE:";         // Сделок всего:
+static const char ru_turnover[] = "\xCE\xE1\xEE\xF0\xEE\xF2:";                                  // Оборот:
+static const char ru_result[] = "\xD0\xE5\xE7\xF3\xEB\xFC\xF2\xE0\xF2:";                        // Результат:
+static const char ru_commission[] = "\xCA\xEE\xEC\xE8\xF1\xF1\xE8\xFF:";                        // Комиссия:
+static const char ru_generated[] = "\xCE\xF2\xF7\xE5\xF2 \xF1\xF4\xEE\xF0\xEC\xE8\xF0\xEE\xE2\xE0\xED";   // Отчет сформирован
 
-// Collects one stock section's text and hands it to the stream in large
-// pieces; a section has one table row per trade, so this is the hot path.
-struct section_writer_t {
-    FILE *fp;
-    size_t n;
-    char buf[1 << 15];
-};
-
-static void sw_flush(section_writer_t *w)
+// The "<tr>" to "</tr>" of one trade, composed whole and written at once (a
+// section has one row per trade, so this is the hot path); prev is the record
+// listed above it in the same section, or null for the section's first row.
+static void write_trade_row(FILE *fp, const transaction_t *t, const transaction_t *prev)
 {
-    fwrite(w->buf, 1, w->n, w->fp);
-    w->n = 0;
-}
-
-static void sw_put(section_writer_t *w, const char *text, size_t len)
-{
-    if (w->n + len > sizeof w->buf) {
-        sw_flush(w);
-        if (len > sizeof w->buf) {
-            fwrite(text, 1, len, w->fp);
-            return;
-        }
-    }
-    memcpy(w->buf + w->n, text, len);
-    w->n += len;
-}
-
-static void sw_puts(section_writer_t *w, const char *text)
-{
-    sw_put(w, text, strlen(text));
-}
-
-// Appends v as printf's "%0*d" with width 2 or 4 writes it.
-static void sw_int(section_writer_t *w, int32_t v, int width)
-{
-    char text[16];
-    int len = width;
-    if (v >= 0 && v < (width == 2 ? 100 : 10000)) {
-        for (int k = width - 1; k >= 0; k--, v /= 10)
-            text[k] = (char)('0' + v % 10);
-    } else {
-        len = snprintf(text, sizeof text, "%0*d", width, (int)v);
-    }
-    sw_put(w, text, (size_t)len);
-}
-
-// The "<tr>" to "</tr>" of one trade; prev is the record listed above it in
-// the same section, or null for the section's first row.
-static void put_trade_row(section_writer_t *w, const transaction_t *t, const transaction_t *prev)
-{
-    sw_puts(w, "<tr><td>");
-    sw_int(w, t->d, 2);
-    sw_puts(w, ".");
-    sw_int(w, t->mo, 2);
-    sw_puts(w, ".");
-    sw_int(w, t->y, 4);
-    sw_puts(w, " ");
-    sw_int(w, t->h, 2);
-    sw_puts(w, ":");
-    sw_int(w, t->mi, 2);
-    sw_puts(w, ":");
-    sw_int(w, t->s, 2);
-    sw_puts(w, "</td><td align=right>");
-    char price[330];
-    sw_put(w, price, fixed_text(price, t->price, 4) - price);
-    sw_puts(w, "</td><td align=right>");
+    char row[4096];   // the longest texts: 6 x 11 date digits, 330 price, 330 + 2 x 460 money
+    char *o = put_literal(row, "<tr><td>");
+    o = put_int(o, t->d, 2), *o++ = '.';
+    o = put_int(o, t->mo, 2), *o++ = '.';
+    o = put_int(o, t->y, 4), *o++ = ' ';
+    o = put_int(o, t->h, 2), *o++ = ':';
+    o = put_int(o, t->mi, 2), *o++ = ':';
+    o = put_int(o, t->s, 2);
+    o = put_literal(o, "</td><td align=right>");
+    o = put_fixed(o, t->price, 4, 0);
+    o = put_literal(o, "</td><td align=right>");
     double quantity = t->amount / t->price;
-    sw_puts(w, stn(quantity));
-    sw_puts(w, t->direction == 1 ? "</td><td align=right>" : "</td><td></td><td align=right>");
-    sw_puts(w, stf(t->amount, 0));
-    sw_puts(w, t->direction == 1 ? "</td><td></td>" : "</td>");
+    o = put_string(o, stn(quantity));
+    if (t->direction == 1)
+        o = put_literal(o, "</td><td align=right>");
+    else
+        o = put_literal(o, "</td><td></td><td align=right>");
+    o = put_string(o, stf(t->amount, 0));
+    if (t->direction == 1)
+        o = put_literal(o, "</td><td></td>");
+    else
+        o = put_literal(o, "</td>");
     // A sale directly under a buy of the same size shows what it brought in
     // over what the buy cost (fees not deducted).
     if (prev && t->direction == 2 && prev->direction == 1 &&
         fabs(quantity - prev->amount / prev->price) < 0.01) {
-        sw_puts(w, "<td align=right>");
-        sw_puts(w, stf(t->amount - prev->amount, 1));
-        sw_puts(w, "</td></tr>");
+        o = put_literal(o, "<td align=right>");
+        o = put_string(o, stf(t->amount - prev->amount, 1));
+        o = put_literal(o, "</td></tr>");
     } else {
-        sw_puts(w, "<td></td></tr>");
+        o = put_literal(o, "<td></td></tr>");
     }
+    write_bytes(fp, row, (size_t)(o - row));
 }
 
 // One stock's section: heading, a table row per trade, and the balance line
@@ -1210,9 +1231,6 @@ static void put_trade_row(section_writer_t *w, const transaction_t *t, const tra
 // one stock name and stand in the order to be listed.
 static void produce_stock_report(FILE *fp, transaction_t *T, int nt)
 {
-    static section_writer_t w;
-    w.fp = fp;
-    w.n = 0;
     double buy = 0, sell = 0, quant = 0, comm = 0;
     for (int i = 0; i < nt; i++) {
         if (T[i].direction == 1) {
@@ -1224,70 +1242,84 @@ static void produce_stock_report(FILE *fp, transaction_t *T, int nt)
         }
         comm += T[i].commission;
     }
-    fprintf(fp, "<h2>\xC0\xEA\xF6\xE8\xFF %s (%s)</h2>\n", T[0].stock, T[0].ticker);
-    fputs("<p><table border=1 cellspacing=0 cellpadding=5>\n"
-          "<tr><th>\xC4\xE0\xF2\xE0 \xE8 \xE2\xF0\xE5\xEC\xFF</th>"
-          "<th>\xD6\xE5\xED\xE0</th>"
-          "<th>\xCA\xEE\xEB\xE8\xF7\xE5\xF1\xF2\xE2\xEE</th>"
-          "<th>\xCF\xEE\xEA\xF3\xEF\xEA\xE0</th>"
-          "<th>\xCF\xF0\xEE\xE4\xE0\xE6\xE0</th>"
-          "<th>\xCF\xF0\xE8\xE1\xFB\xEB\xFC</th></tr>\n", fp);
+    write_texts(fp, "<h2>", ru_share, " ", T[0].stock, " (", T[0].ticker, ")</h2>\n");
+    write_texts(fp, "<p><table border=1 cellspacing=0 cellpadding=5>\n<tr><th>", ru_date_time, "</th><th>",
+                ru_price, "</th><th>", ru_quantity, "</th><th>", ru_purchase, "</th><th>", ru_sale, "</th><th>",
+                ru_profit, "</th></tr>\n");
     for (int i = 0; i < nt; i++)
-        put_trade_row(&w, &T[i], i > 0 ? &T[i - 1] : nullptr);
-    sw_flush(&w);
-    fputs("</table></p>\n", fp);
-    fprintf(fp, "\xC1\xE0\xEB\xE0\xED\xF1 \xEF\xEE \xE1\xF3\xEC\xE0\xE3\xE0\xEC: <b>%s</b> "
-                "\xF8\xF2., \xEF\xEE \xE4\xE5\xED\xFC\xE3\xE0\xEC: <b>%s</b> \xF0\xF3\xE1., "
-                "\xEE\xE1\xEE\xF0\xEE\xF2 <b>%s</b> \xF0\xF3\xE1., "
-                "\xEA\xEE\xEC\xE8\xF1\xF1\xE8\xFF <b>%s</b> \xF0\xF3\xE1.\n",
-            stn(quant), stf(sell - buy - comm, 1), stf(sell + buy, 0), stf(comm, 0));
+        write_trade_row(fp, &T[i], i > 0 ? &T[i - 1] : nullptr);
+    write_texts(fp, "</table></p>\n", ru_share_balance, " <b>", stn(quant), "</b> ", ru_pieces, ", ");
+    write_texts(fp, ru_by_money, " <b>", stf(sell - buy - comm, 1), "</b> ", ru_roubles, ", ", ru_turnover_lc,
+                " <b>", stf(sell + buy, 0), "</b> ", ru_roubles, ", ", ru_commission_lc, " <b>", stf(comm, 0),
+                "</b> ", ru_roubles, "\n");
 }
 
-static const char report_header[] =
-    "<!DOCTYPE html PUBLIC \"-//W3C//DTD XHTML 1.0 Transitional//EN\" "
-    "\"http://www.w3.org/TR/xhtml1/DTD/xhtml1-transitional.dtd\">\n"
-    "<html>\n"
-    "<head>\n"
-    "<meta http-equiv=\"content-type\" content=\"text/html; charset=Windows-1251\" />\n"
-    "<title>\xCE\xF2\xF7\xE5\xF2 \xEF\xEE \xF1\xE4\xE5\xEB\xEA\xE0\xEC</title>\n"
-    "</head>\n"
-    "<body>\n";
+// The head of every page, through "<body>\n".
+static void write_report_header(FILE *fp)
+{
+    write_texts(fp,
+                "<!DOCTYPE html PUBLIC \"-//W3C//DTD XHTML 1.0 Transitional//EN\" "
+                "\"http://www.w3.org/TR/xhtml1/DTD/xhtml1-transitional.dtd\">\n"
+                "<html>\n"
+                "<head>\n"
+                "<meta http-equiv=\"content-type\" content=\"text/html; charset=Windows-1251\" />\n"
+                "<title>",
+                ru_report_title, "</title>\n</head>\n<body>\n");
+}
+
+// The end of every page: the time of writing and the program's name.
+static void write_report_footer(FILE *fp)
+{
+    write_texts(fp, "<hr>\n<p>", ru_generated, " ", datetime(), "<br>\n");
+    write_texts(fp, "Varnock " VARNOCK_VERSION "</p>\n</body>\n</html>\n");
+}
+
+// The page's heading: the year of T[0..nt), or the first and last years.
+static void write_years_heading(FILE *fp, const transaction_t *T, int nt)
+{
+    int y1 = T[0].y, y2 = T[0].y;
+    for (int i = 1; i < nt; i++) {
+        y1 = std::min(y1, T[i].y);
+        y2 = std::max(y2, T[i].y);
+    }
+    char first[16], last[16];
+    *put_int(first, y1, 1) = 0;
+    *put_int(last, y2, 1) = 0;
+    if (y1 == y2)
+        write_texts(fp, "<h1>", ru_statistics_for, " ", first, "</h1>\n");
+    else
+        write_texts(fp, "<h1>", ru_statistics_for, " ", first, " -- ", last, "</h1>\n");
+}
+
+// The statistics table over T[0..nt): trades, turnover, result and fees.
+static void write_statistics(FILE *fp, const transaction_t *T, int nt)
+{
+    money_totals_t m = sum_money(T, nt);
+    char count[16];
+    *put_int(count, nt, 1) = 0;
+    write_texts(fp, "<p><table border=0 cellpadding=2>\n<tr><td>", ru_trades_total, "</td> <td align=right>",
+                count, "</td></tr>\n");
+    write_texts(fp, "<tr><td>", ru_turnover, "</td> <td align=right>", stf(m.sell + m.buy, 0), "</td></tr>\n");
+    write_texts(fp, "<tr><td>", ru_result, "</td> <td align=right>", stf(m.sell - m.buy - m.comm, 1),
+                "</td></tr>\n");
+    write_texts(fp, "<tr><td>", ru_commission, "</td> <td align=right>", stf(m.comm, 0), "</td></tr>\n",
+                "</table></p>\n");
+}
 
 // One whole page over T[0..nt), nt >= 1, whose records of one stock stand
 // together: header, years covered, a section per stock run, statistics and
 // a footer with the time of writing.
 static void produce_report(FILE *fp, transaction_t *T, int nt)
 {
-    fputs(report_header, fp);
-    int y1 = T[0].y, y2 = T[0].y;
-    for (int i = 1; i < nt; i++) {
-        y1 = std::min(y1, T[i].y);
-        y2 = std::max(y2, T[i].y);
-    }
-    if (y1 == y2)
-        fprintf(fp, "<h1>\xD1\xF2\xE0\xF2\xE8\xF1\xF2\xE8\xEA\xE0 \xE7\xE0 %d</h1>\n", y1);
-    else
-        fprintf(fp, "<h1>\xD1\xF2\xE0\xF2\xE8\xF1\xF2\xE8\xEA\xE0 \xE7\xE0 %d -- %d</h1>\n", y1, y2);
-
+    write_report_header(fp);
+    write_years_heading(fp, T, nt);
     for (int i = 0, j; i < nt; i = j) {
         for (j = i + 1; j < nt && strcmp(T[j].stock, T[i].stock) == 0; j++) {
         }
         produce_stock_report(fp, T + i, j - i);
     }
-
-    money_totals_t m = sum_money(T, nt);
-    double buy = m.buy, sell = m.sell, comm = m.comm;
-    fprintf(fp, "<p><table border=0 cellpadding=2>\n"
-                "<tr><td>\xD1\xE4\xE5\xEB\xEE\xEA \xE2\xF1\xE5\xE3\xEE:</td> <td align=right>%d</td></tr>\n"
-                "<tr><td>\xCE\xE1\xEE\xF0\xEE\xF2:</td> <td align=right>%s</td></tr>\n"
-                "<tr><td>\xD0\xE5\xE7\xF3\xEB\xFC\xF2\xE0\xF2:</td> <td align=right>%s</td></tr>\n"
-                "<tr><td>\xCA\xEE\xEC\xE8\xF1\xF1\xE8\xFF:</td> <td align=right>%s</td></tr>\n"
-                "</table></p>\n",
-            nt, stf(sell + buy, 0), stf(sell - buy - comm, 1), stf(comm, 0));
-
-    fprintf(fp, "<hr>\n<p>\xCE\xF2\xF7\xE5\xF2 \xF1\xF4\xEE\xF0\xEC\xE8\xF0\xEE\xE2\xE0\xED %s<br>\n",
-            datetime());
-    fputs("Varnock " VARNOCK_VERSION "</p>\n</body>\n</html>\n", fp);
+    write_statistics(fp, T, nt);
+    write_report_footer(fp);
 }
 
 // The two report orderings as one 64-bit key per record, so that sorting
@@ -1408,12 +1440,14 @@ static void write_reports(transaction_t *T, int nt)
     for (int i = 0, j; i < nt; i = j) {
         for (j = i + 1; j < nt && T[j].y == T[i].y; j++) {
         }
-        FILE *fp = xfopen("report-%d.html", "w", T[i].y);
+        char name[32];
+        snprintf(name, sizeof name, "report-%d.html", T[i].y);
+        FILE *fp = open_output(name);
         produce_report(fp, T + i, j - i);
         xfclose(fp);
     }
     sort_for_report(T, nt, false, cmp_transaction_stock);
-    FILE *fp = xfopen("report.html", "w");
+    FILE *fp = open_output("report.html");
     produce_report(fp, T, nt);
     xfclose(fp);
 }
