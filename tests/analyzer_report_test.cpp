@@ -308,3 +308,46 @@ TEST(ReportOrder, SortsAgreeWithTheComparators)
 }
 
 }  // namespace
+
+namespace {
+
+// A stream each of whose writes fails, as one past a file size limit does.
+FILE *failing_stream()
+{
+    cookie_io_functions_t io{};
+    io.write = [](void *, const char *, size_t) -> ssize_t {
+        errno = EFBIG;
+        return -1;
+    };
+    FILE *fp = fopencookie(nullptr, "w", io);
+    static char buffer[256];
+    setvbuf(fp, buffer, _IOFBF, sizeof buffer);
+    return fp;
+}
+
+// A failed write ends the run at once with the close's message: the writer
+// never returns to go on as if the page or the line were whole.
+TEST(Output, AFailedWriteEndsTheRunWithTheClosesMessage)
+{
+    std::vector<transaction_t> T(50, trade("05.03.2013 10:00:00", "A", 1, 10, 1000, 1));
+    std::vector<std::function<void(FILE *)>> writers = {
+        [&](FILE *fp) { produce_report(fp, T.data(), (int)T.size()); },
+        [&](FILE *fp) { write_report_header(fp); },
+        [&](FILE *fp) {
+            for (const transaction_t &t : T)
+                write_trade_line(fp, &t);
+        },
+    };
+    for (size_t k = 0; k < writers.size(); k++) {
+        auto r = kt_test::run_in_child([&] {
+            writers[k](failing_stream());
+            printf("returned");
+        });
+        EXPECT_TRUE(r.exited) << k;
+        EXPECT_EQ(r.status, 1) << k;
+        EXPECT_EQ(r.err, "cannot close file stream (File too large)\n") << k;
+        EXPECT_EQ(r.out, "") << k;
+    }
+}
+
+}  // namespace
