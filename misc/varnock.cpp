@@ -1468,6 +1468,7 @@ static void reuse_file_buffers()
 
 int main()
 {
+    xopen_std_fds();
     reuse_file_buffers();
     FILE *fpo1 = open_output("imported.txt");
     FILE *fpo2 = open_output("garbage.txt");
