@@ -61,6 +61,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     int imported = pipeline_trades.nt;
     if (imported == 0 || !orders_consistent(T, imported))
         return 0;
+    rank_texts();
 
     int n = remove_duplicates(T, imported);
     n = consolidate_orders(T, n);

@@ -14,8 +14,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <string_view>
-#include <unordered_map>
 #include <vector>
 
 #include <dirent.h>
@@ -172,7 +170,7 @@ static int cmp_transaction_no(const void *e1, const void *e2)
     return cmp_int64(((const transaction_t *)e1)->no, ((const transaction_t *)e2)->no);
 }
 
-[[maybe_unused]] static int cmp_transaction_order(const void *e1, const void *e2)
+static int cmp_transaction_order(const void *e1, const void *e2)
 {
     int c = cmp_int64(((const transaction_t *)e1)->order, ((const transaction_t *)e2)->order);
     return c ? c : cmp_transaction_time(e1, e2);
@@ -203,64 +201,26 @@ static int cmp_transaction_year_stock(const void *e1, const void *e2)
     return c ? c : cmp_transaction_time(e1, e2);
 }
 
-// The sorts of the run order records exactly as the orderings above do, but
-// compare dates and times packed into one number where every field is in
-// its usual range (a year of 0 to 65535, the rest 0 to 255).
-static inline bool packed_time(const transaction_t *t, uint64_t *key)
+// The orderings as "sorts before" for the standard algorithms.
+template <int (*cmp)(const void *, const void *)>
+static bool before(const transaction_t &a, const transaction_t &b)
 {
-    uint32_t small = (uint32_t)t->mo | (uint32_t)t->d | (uint32_t)t->h | (uint32_t)t->mi | (uint32_t)t->s;
-    if ((uint32_t)t->y > 0xffff || small > 0xff)
-        return false;
-    *key = (uint64_t)t->y << 40 | (uint64_t)t->mo << 32 | (uint64_t)t->d << 24 | (uint64_t)t->h << 16 |
-           (uint64_t)t->mi << 8 | (uint64_t)t->s;
-    return true;
+    return cmp(&a, &b) < 0;
 }
 
-static inline int time_order(const transaction_t &a, const transaction_t &b)
-{
-    uint64_t ka, kb;
-    if (packed_time(&a, &ka) && packed_time(&b, &kb))
-        return (ka > kb) - (ka < kb);
-    return cmp_transaction_time(&a, &b);
-}
-
-static bool before_no(const transaction_t &a, const transaction_t &b)
-{
-    return a.no < b.no;
-}
-
-static bool before_order(const transaction_t &a, const transaction_t &b)
-{
-    return a.order != b.order ? a.order < b.order : time_order(a, b) < 0;
-}
-
-static bool before_stock(const transaction_t &a, const transaction_t &b)
-{
-    int c = cmp_stock_names(a.stock, b.stock);
-    return c ? c < 0 : time_order(a, b) < 0;
-}
-
-[[maybe_unused]] static bool before_year_stock(const transaction_t &a, const transaction_t &b)
-{
-    if (a.y != b.y)
-        return a.y < b.y;
-    return before_stock(a, b);
-}
-
-// Sorts n records; records that the ordering ranks equal may end up in any
-// order.
-template <bool (*before)(const transaction_t &, const transaction_t &)>
+// Sorts n records by cmp; records that it ranks equal may end up in any order.
+template <int (*cmp)(const void *, const void *)>
 static void sort_trades(transaction_t *T, int n)
 {
-    std::sort(T, T + n, [](const transaction_t &a, const transaction_t &b) { return before(a, b); });
+    std::sort(T, T + n, [](const transaction_t &a, const transaction_t &b) { return before<cmp>(a, b); });
 }
 
-// The sorts before the de-duplication and the order consolidation.  Trade
-// files list their trades in trade-number order, so the imported records
-// mostly form a few ascending runs, one per file, and after that sort the
-// order numbers mostly ascend as well.  Such runs are merged pairwise;
-// records in many runs are sorted.
-template <bool (*before)(const transaction_t &, const transaction_t &)>
+// The sorts by trade number and by order number.  Trade files list their
+// trades in trade-number order, so the imported records mostly form a few
+// ascending runs, one per file, and after that sort the order numbers mostly
+// ascend as well.  Such runs are merged pairwise; records in many runs are
+// sorted.
+template <int (*cmp)(const void *, const void *)>
 static void sort_runs(transaction_t *T, int n)
 {
     const int max_runs = 64;
@@ -268,9 +228,9 @@ static void sort_runs(transaction_t *T, int n)
     int runs = 1;
     starts[0] = 0;
     for (int i = 1; i < n; i++)
-        if (before(T[i], T[i - 1])) {
+        if (before<cmp>(T[i], T[i - 1])) {
             if (runs == max_runs) {
-                sort_trades<before>(T, n);
+                sort_trades<cmp>(T, n);
                 return;
             }
             starts[runs++] = i;
@@ -280,7 +240,7 @@ static void sort_runs(transaction_t *T, int n)
         int merged = 0;
         for (int k = 0; k < runs; k += 2) {
             if (k + 1 < runs)
-                std::inplace_merge(T + starts[k], T + starts[k + 1], T + starts[k + 2], before);
+                std::inplace_merge(T + starts[k], T + starts[k + 1], T + starts[k + 2], before<cmp>);
             starts[merged++] = starts[k];
         }
         starts[merged] = n;
@@ -288,69 +248,147 @@ static void sort_runs(transaction_t *T, int n)
     }
 }
 
-// The sort before the same-day consolidation.  Security names are shared
-// copies, few and distinct, so the records are first dealt into one bucket
-// per name in name order, keeping their order, and each bucket is then
-// sorted by time; as the records arrive in order-number order, which
-// mostly follows time, those sorts have little to do.  Records whose name
-// is not a shared copy are sorted by comparison alone.
-static void sort_by_stock_and_time(transaction_t *T, int n)
+static void sort_by_number(transaction_t *T, int n)
 {
-    // Ranks of the shared names, by the address of the copy.
-    size_t count = 0;
+    sort_runs<cmp_transaction_no>(T, n);
+}
+
+static void sort_by_order(transaction_t *T, int n)
+{
+    sort_runs<cmp_transaction_order>(T, n);
+}
+
+// The ranks of the shared text copies in strcmp order, found by the address
+// of the copy.  They are made once the import has copied every name, so that
+// the sorts by name compare integers instead of texts.
+typedef struct {
+    const char **copy;   // open addressing by address; null for a free slot
+    uint32_t *rank;
+    size_t size;         // a power of two, or 0 before the ranking
+} text_ranks_t;
+
+static text_ranks_t text_ranks;
+
+static size_t rank_slot(const char *text)
+{
+    size_t mask = text_ranks.size - 1;
+    size_t k = (size_t)(((uintptr_t)text >> 3) * 0x9e3779b97f4a7c15ULL >> 20) & mask;
+    while (text_ranks.copy[k] && text_ranks.copy[k] != text)
+        k = (k + 1) & mask;
+    return k;
+}
+
+static void rank_texts(void)
+{
+    std::vector<const char *> sorted;
     for (size_t i = 0; i < texts.size; i++)
-        count += texts.slot[i] != nullptr;
-    size_t size = 16;
-    while (size < 2 * count)
-        size *= 2;
-    const char **names = (const char **)malloc(sizeof(char *) * (count ? count : 1));
-    const char **keys = (const char **)calloc(size, sizeof(char *));
-    int *ranks = (int *)malloc(sizeof(int) * size);
-    int *bucket = (int *)calloc(count + 1, sizeof(int));
-    transaction_t *dealt = (transaction_t *)malloc(sizeof(transaction_t) * (size_t)(n ? n : 1));
-    bool dealing = names && keys && ranks && bucket && dealt;
-    auto slot_of = [&](const char *name) {
-        size_t k = (size_t)(((uintptr_t)name >> 3) * 0x9e3779b97f4a7c15ULL >> 20) & (size - 1);
-        while (keys[k] && keys[k] != name)
-            k = (k + 1) & (size - 1);
-        return k;
-    };
-    if (dealing) {
-        count = 0;
-        for (size_t i = 0; i < texts.size; i++)
-            if (texts.slot[i])
-                names[count++] = texts.slot[i];
-        std::sort(names, names + count, [](const char *a, const char *b) { return strcmp(a, b) < 0; });
-        for (size_t r = 0; r < count; r++) {
-            size_t k = slot_of(names[r]);
-            keys[k] = names[r];
-            ranks[k] = (int)r;
-        }
-        for (int i = 0; dealing && i < n; i++) {
-            size_t k = slot_of(T[i].stock);
-            dealing = keys[k] != nullptr;
-            if (dealing)
-                bucket[ranks[k] + 1]++;
+        if (texts.slot[i])
+            sorted.push_back(texts.slot[i]);
+    std::sort(sorted.begin(), sorted.end(), [](const char *a, const char *b) { return strcmp(a, b) < 0; });
+    free(text_ranks.copy);
+    free(text_ranks.rank);
+    text_ranks.size = 16;
+    while (text_ranks.size < 2 * sorted.size())
+        text_ranks.size *= 2;
+    text_ranks.copy = (const char **)xmalloc(sizeof(char *) * text_ranks.size);
+    memset(text_ranks.copy, 0, sizeof(char *) * text_ranks.size);
+    text_ranks.rank = (uint32_t *)xmalloc(sizeof(uint32_t) * text_ranks.size);
+    for (size_t r = 0; r < sorted.size(); r++) {
+        size_t k = rank_slot(sorted[r]);
+        text_ranks.copy[k] = sorted[r];
+        text_ranks.rank[k] = (uint32_t)r;
+    }
+}
+
+// The rank of a shared copy, or -1 for a text that has none.
+static int64_t text_rank(const char *text)
+{
+    if (text_ranks.size == 0)
+        return -1;
+    size_t k = rank_slot(text);
+    return text_ranks.copy[k] ? text_ranks.rank[k] : -1;
+}
+
+static bool in_range(int64_t v, int bits)
+{
+    return v >= 0 && v < (1 << bits);
+}
+
+// The two orderings by name as one integer per record: under
+// cmp_transaction_stock the name's rank, the year, then month to second;
+// year_first, under cmp_transaction_year_stock, the year first.  20 bits of
+// rank, 16 of year and 26 of month to second; false when the name has no
+// rank or a field does not fit.
+static bool name_key(const transaction_t &t, bool year_first, uint64_t *key)
+{
+    int64_t rank = text_rank(t.stock);
+    if (!in_range(rank, 20) || !in_range(t.y, 16) || !in_range(t.mo, 4) || !in_range(t.d, 5) ||
+        !in_range(t.h, 5) || !in_range(t.mi, 6) || !in_range(t.s, 6))
+        return false;
+    uint64_t time = (uint64_t)t.mo << 22 | (uint64_t)t.d << 17 | (uint64_t)t.h << 12 | (uint64_t)t.mi << 6 |
+                    (uint64_t)t.s;
+    uint64_t major = year_first ? (uint64_t)t.y << 20 | (uint64_t)rank : (uint64_t)rank << 16 | (uint64_t)t.y;
+    *key = major << 26 | time;
+    return true;
+}
+
+typedef struct {
+    uint64_t key;
+    uint32_t index;
+} keyed_t;
+
+// Puts T into the order of keys[].index, following each cycle of the
+// permutation with one record in hand.
+static void apply_order(transaction_t *T, int nt, keyed_t *keys)
+{
+    for (int start = 0; start < nt; start++) {
+        if (keys[start].index == (uint32_t)start)
+            continue;
+        transaction_t held = T[start];
+        int at = start;
+        for (;;) {
+            int from = (int)keys[at].index;
+            keys[at].index = (uint32_t)at;
+            if (from == start) {
+                T[at] = held;
+                break;
+            }
+            __builtin_prefetch(&T[keys[from].index]);
+            T[at] = T[from];
+            at = from;
         }
     }
-    if (dealing) {
-        for (size_t r = 1; r <= count; r++)
-            bucket[r] += bucket[r - 1];
-        for (int i = 0; i < n; i++)
-            dealt[bucket[ranks[slot_of(T[i].stock)]]++] = T[i];
-        memcpy(T, dealt, sizeof(transaction_t) * (size_t)n);
-        for (size_t r = 0, from = 0; r < count; from = (size_t)bucket[r++])
-            std::sort(T + from, T + bucket[r], [](const transaction_t &a, const transaction_t &b) {
-                return time_order(a, b) < 0;
-            });
+}
+
+// Sorts T[0..n) in place by cmp, which name_key() gives as integers.
+// Records whose key does not fit are sorted with cmp itself: extreme fields
+// can make its differences overflow, and qsort stays inside the array
+// whatever the comparator answers.
+static void sort_by_name_key(transaction_t *T, int n, bool year_first, int (*cmp)(const void *, const void *))
+{
+    keyed_t *keys = (keyed_t *)xmalloc(sizeof(keyed_t) * (size_t)(n > 0 ? n : 1));
+    bool fits = true;
+    for (int i = 0; fits && i < n; i++) {
+        fits = name_key(T[i], year_first, &keys[i].key);
+        keys[i].index = (uint32_t)i;
+    }
+    if (fits) {
+        std::sort(keys, keys + n, [](const keyed_t &a, const keyed_t &b) { return a.key < b.key; });
+        apply_order(T, n, keys);
     } else {
-        sort_trades<before_stock>(T, n);
+        qsort(T, (size_t)n, sizeof *T, cmp);
     }
-    free(names);
     free(keys);
-    free(ranks);
-    free(bucket);
-    free(dealt);
+}
+
+static void sort_by_stock(transaction_t *T, int n)
+{
+    sort_by_name_key(T, n, false, cmp_transaction_stock);
+}
+
+static void sort_by_year_and_stock(transaction_t *T, int n)
+{
+    sort_by_name_key(T, n, true, cmp_transaction_year_stock);
 }
 
 /* ---- text output ---- */
@@ -1006,7 +1044,7 @@ static void print_total(const char *label, int64_t v)
 // the count and the money totals of the unique trades.  Returns the count.
 static int remove_duplicates(transaction_t *T, int nt)
 {
-    sort_runs<before_no>(T, nt);
+    sort_by_number(T, nt);
     int n = uniq(T, (size_t)nt, sizeof(transaction_t), cmp_transaction_no);
     money_totals_t m = sum_money(T, n);
     double sum_spent = m.buy, sum_gained = m.sell, sum_comm = m.comm;
@@ -1073,7 +1111,7 @@ static bool same_day_run(const transaction_t *head, const transaction_t *t)
 // Folds the fills of every order into one record; returns the count.
 static int consolidate_orders(transaction_t *T, int n)
 {
-    sort_runs<before_order>(T, n);
+    sort_by_order(T, n);
     return fold_groups<same_order>(T, n);
 }
 
@@ -1081,7 +1119,7 @@ static int consolidate_orders(transaction_t *T, int n)
 // returns the count.
 static int consolidate_days(transaction_t *T, int n)
 {
-    sort_by_stock_and_time(T, n);
+    sort_by_stock(T, n);
     return fold_groups<same_day_run>(T, n);
 }
 
@@ -1322,121 +1360,13 @@ static void produce_report(FILE *fp, transaction_t *T, int nt)
     write_report_footer(fp);
 }
 
-// The two report orderings as one 64-bit key per record, so that sorting
-// compares integers instead of names: 16 bits of year, 20 bits of the name's
-// rank among the distinct names (by strcmp), 26 bits of month to second.
-// Records whose fields do not fit are sorted with the comparators themselves.
-struct report_key_t {
-    uint64_t key;
-    uint32_t index;
-};
-
-static bool in_range(int32_t v, int bits)
-{
-    return v >= 0 && v < (1 << bits);
-}
-
-// Ranks of the stock names of T[0..nt) in rank[]; false when there are too
-// many distinct names for the key.
-static bool rank_stocks(const transaction_t *T, int nt, uint32_t *rank)
-{
-    std::unordered_map<std::string_view, uint32_t> ids;
-    std::vector<std::string_view> names;
-    for (int i = 0; i < nt; i++) {
-        if (i > 0 && strcmp(T[i].stock, T[i - 1].stock) == 0) {
-            rank[i] = rank[i - 1];
-            continue;
-        }
-        auto [it, fresh] = ids.try_emplace(T[i].stock, (uint32_t)names.size());
-        if (fresh)
-            names.push_back(it->first);
-        rank[i] = it->second;
-    }
-    if (names.size() >= (1u << 20))
-        return false;
-    std::vector<uint32_t> order(names.size()), position(names.size());
-    for (uint32_t k = 0; k < order.size(); k++)
-        order[k] = k;
-    std::sort(order.begin(), order.end(), [&](uint32_t a, uint32_t b) {
-        return strcmp(names[a].data(), names[b].data()) < 0;
-    });
-    for (uint32_t k = 0; k < order.size(); k++)
-        position[order[k]] = k;
-    for (int i = 0; i < nt; i++)
-        rank[i] = position[rank[i]];
-    return true;
-}
-
-// Builds the sort keys of T[0..nt), year first or name first; false when a
-// field does not fit its bits.
-static bool build_report_keys(const transaction_t *T, int nt, bool year_first, report_key_t *keys)
-{
-    std::vector<uint32_t> ranks(nt);
-    if (!rank_stocks(T, nt, ranks.data()))
-        return false;
-    for (int i = 0; i < nt; i++) {
-        const transaction_t &t = T[i];
-        if (!in_range(t.y, 16) || !in_range(t.mo, 4) || !in_range(t.d, 5) || !in_range(t.h, 5) ||
-            !in_range(t.mi, 6) || !in_range(t.s, 6))
-            return false;
-        uint64_t time = (uint64_t)t.mo << 22 | (uint64_t)t.d << 17 | (uint64_t)t.h << 12 |
-                        (uint64_t)t.mi << 6 | (uint64_t)t.s;
-        uint64_t major = year_first ? (uint64_t)t.y << 20 | ranks[i] : (uint64_t)ranks[i] << 16 | t.y;
-        keys[i] = {major << 26 | time, (uint32_t)i};
-    }
-    return true;
-}
-
-// Puts T into the order of keys[].index, following each cycle of the
-// permutation with one record in hand.
-static void apply_order(transaction_t *T, int nt, report_key_t *keys)
-{
-    for (int start = 0; start < nt; start++) {
-        if (keys[start].index == (uint32_t)start)
-            continue;
-        transaction_t held = T[start];
-        int at = start;
-        for (;;) {
-            int from = (int)keys[at].index;
-            keys[at].index = (uint32_t)at;
-            if (from == start) {
-                T[at] = held;
-                break;
-            }
-            __builtin_prefetch(&T[keys[from].index]);
-            T[at] = T[from];
-            at = from;
-        }
-    }
-}
-
-// Sorts T[0..nt) in place by cmp, which is cmp_transaction_year_stock
-// (year_first) or cmp_transaction_stock.
-static void sort_for_report(transaction_t *T, int nt, bool year_first,
-                            int (*cmp)(const void *, const void *))
-{
-    report_key_t *keys = (report_key_t *)xmalloc((size_t)nt * sizeof *keys);
-    if (build_report_keys(T, nt, year_first, keys)) {
-        std::sort(keys, keys + nt, [](const report_key_t &a, const report_key_t &b) {
-            return a.key < b.key;
-        });
-        apply_order(T, nt, keys);
-    } else {
-        // Extreme fields can make the comparators' differences overflow, so
-        // this path keeps to qsort, which stays inside the array whatever
-        // the comparator answers.
-        qsort(T, (size_t)nt, sizeof *T, cmp);
-    }
-    free(keys);
-}
-
 // Writes "report-<year>.html" for every year present, in ascending order,
 // then "report.html" over all years; leaves T in stock-and-time order.
 static void write_reports(transaction_t *T, int nt)
 {
     if (nt <= 0)
         return;
-    sort_for_report(T, nt, true, cmp_transaction_year_stock);
+    sort_by_year_and_stock(T, nt);
     for (int i = 0, j; i < nt; i = j) {
         for (j = i + 1; j < nt && T[j].y == T[i].y; j++) {
         }
@@ -1446,7 +1376,7 @@ static void write_reports(transaction_t *T, int nt)
         produce_report(fp, T + i, j - i);
         xfclose(fp);
     }
-    sort_for_report(T, nt, false, cmp_transaction_stock);
+    sort_by_stock(T, nt);
     FILE *fp = open_output("report.html");
     produce_report(fp, T, nt);
     xfclose(fp);
@@ -1479,6 +1409,7 @@ int main()
     if (trades.nt == 0)
         error1("no transactions were found\n");
     warning1("%d transactions imported\n", trades.nt);
+    rank_texts();
     int n = remove_duplicates(trades.T, trades.nt);
     n = consolidate_orders(trades.T, n);
     n = consolidate_days(trades.T, n);
