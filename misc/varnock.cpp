@@ -1040,21 +1040,23 @@ static void print_total(const char *label, int64_t v)
     warning1("%s%s%s\n", label, v < 0 ? "-" : "", insert_commas4((long long)magnitude));
 }
 
-// Sorts by trade number and keeps one record of every trade number; prints
-// the count and the money totals of the unique trades.  Returns the count.
+// Keeps the first record of every trade number of T[0..nt), which stand
+// together (sorted by number); returns the count.
 static int remove_duplicates(transaction_t *T, int nt)
 {
-    sort_by_number(T, nt);
-    int n = uniq(T, (size_t)nt, sizeof(transaction_t), cmp_transaction_no);
+    return uniq(T, (size_t)nt, sizeof(transaction_t), cmp_transaction_no);
+}
+
+// Prints the count of the unique trades T[0..n) and their money totals.
+static void print_totals(const transaction_t *T, int n)
+{
     money_totals_t m = sum_money(T, n);
-    double sum_spent = m.buy, sum_gained = m.sell, sum_comm = m.comm;
     warning1("%d unique transactions\n", n);
-    int64_t spent = whole_part(sum_spent);
+    int64_t spent = whole_part(m.buy);
     print_total("Spent:  ", spent);
-    print_total("Gained: ", whole_part(sum_gained));
-    print_total("Volume: ", whole_part((double)spent + sum_gained));
-    print_total("Comms:  ", whole_part(sum_comm));
-    return n;
+    print_total("Gained: ", whole_part(m.sell));
+    print_total("Volume: ", whole_part((double)spent + m.sell));
+    print_total("Comms:  ", whole_part(m.comm));
 }
 
 // The group merge: folds T[1..n-1] into the head T[0] (money and fees summed,
@@ -1108,18 +1110,17 @@ static bool same_day_run(const transaction_t *head, const transaction_t *t)
            cmp_stock_names(t->stock, head->stock) == 0 && t->direction == head->direction;
 }
 
-// Folds the fills of every order into one record; returns the count.
+// Folds the fills of every order, which stand together (sorted by order
+// number), into one record; returns the count.
 static int consolidate_orders(transaction_t *T, int n)
 {
-    sort_by_order(T, n);
     return fold_groups<same_order>(T, n);
 }
 
-// Folds unbroken runs of one security, day and direction into one record;
-// returns the count.
+// Folds unbroken runs of one security, day and direction (sorted by name and
+// time) into one record; returns the count.
 static int consolidate_days(transaction_t *T, int n)
 {
-    sort_by_stock(T, n);
     return fold_groups<same_day_run>(T, n);
 }
 
@@ -1410,12 +1411,18 @@ int main()
         error1("no transactions were found\n");
     warning1("%d transactions imported\n", trades.nt);
     rank_texts();
-    int n = remove_duplicates(trades.T, trades.nt);
-    n = consolidate_orders(trades.T, n);
-    n = consolidate_days(trades.T, n);
+    transaction_t *T = trades.T;
+    int n = trades.nt;
+    sort_by_number(T, n);
+    n = remove_duplicates(T, n);
+    print_totals(T, n);
+    sort_by_order(T, n);
+    n = consolidate_orders(T, n);
+    sort_by_stock(T, n);
+    n = consolidate_days(T, n);
     warning1("%d orders\n", n);
-    write_orders(trades.T, n);
-    write_reports(trades.T, n);
+    write_orders(T, n);
+    write_reports(T, n);
     warning1("success\n");
     getchar();
     return 0;

@@ -27,6 +27,27 @@ transaction_t trade(int64_t no, int64_t order, const char *stock, int direction,
                          commission};
 }
 
+// The steps as the run takes them: each one's sort, then the step.
+int dedup_step(transaction_t *T, int n)
+{
+    sort_by_number(T, n);
+    n = remove_duplicates(T, n);
+    print_totals(T, n);
+    return n;
+}
+
+int orders_step(transaction_t *T, int n)
+{
+    sort_by_order(T, n);
+    return consolidate_orders(T, n);
+}
+
+int days_step(transaction_t *T, int n)
+{
+    sort_by_stock(T, n);
+    return consolidate_days(T, n);
+}
+
 TEST(Orderings, TimeIsYearFirstAsPlainDifferences)
 {
     auto a = trade(1, 1, "A", 1, 1, 1, 0, 2015, 1, 1), b = trade(1, 1, "A", 1, 1, 1, 0, 2012, 12, 31);
@@ -178,7 +199,7 @@ struct Totals {
 Totals dedup(std::vector<transaction_t> v)
 {
     Totals t;
-    auto r = kt_test::run_in_child([&] { printf("%d", remove_duplicates(v.data(), (int)v.size())); });
+    auto r = kt_test::run_in_child([&] { printf("%d", dedup_step(v.data(), (int)v.size())); });
     t.n = std::stoi(r.out);
     t.console = r.err;
     return t;
@@ -189,7 +210,7 @@ TEST(Deduplication, KeepsOneTradePerNumberAndCountsItOnce)
     std::vector<transaction_t> v = {trade(7, 1, "A", 1, 10, 100, 1), trade(3, 2, "A", 2, 10, 50, 1),
                                     trade(7, 1, "A", 1, 10, 100, 1), trade(3, 9, "B", 2, 10, 50, 1)};
     auto r = kt_test::run_in_child([&] {
-        int n = remove_duplicates(v.data(), 4);
+        int n = dedup_step(v.data(), 4);
         printf("%d %lld %lld", n, (long long)v[0].no, (long long)v[1].no);
     });
     EXPECT_EQ(r.out, "2 3 7");
@@ -220,7 +241,7 @@ TEST(OrderConsolidation, FoldsTheFillsOfAnOrder)
         trade(3, 9, "B", 2, 4, 13, 0.5),   // a single fill keeps its price
         trade(11, 77, "A", 1, 100, 1000, 1.25, 2013, 3, 5, 10, 0, 0),
     };
-    int m = consolidate_orders(v.data(), 3);
+    int m = orders_step(v.data(), 3);
     ASSERT_EQ(m, 2);
     EXPECT_EQ(v[0].order, 9);
     EXPECT_EQ(v[0].price, 4.0);
@@ -236,17 +257,17 @@ TEST(OrderConsolidation, FoldsTheFillsOfAnOrder)
 TEST(OrderConsolidation, ZeroPricesGiveZeroOrNotANumber)
 {
     std::vector<transaction_t> v = {trade(1, 5, "A", 1, 0, 10, 0), trade(2, 5, "A", 1, 10, 100, 0, 2013, 3, 5, 11)};
-    ASSERT_EQ(consolidate_orders(v.data(), 2), 1);
+    ASSERT_EQ(orders_step(v.data(), 2), 1);
     EXPECT_EQ(v[0].price, 0.0);
     v = {trade(1, 5, "A", 1, 0, 0, 0), trade(2, 5, "A", 1, 10, 100, 0, 2013, 3, 5, 11)};
-    ASSERT_EQ(consolidate_orders(v.data(), 2), 1);
+    ASSERT_EQ(orders_step(v.data(), 2), 1);
     EXPECT_TRUE(std::isnan(v[0].price));
 }
 
 TEST(OrderConsolidation, MismatchedFillsStopTheRun)
 {
     auto run = [](std::vector<transaction_t> v) {
-        return kt_test::run_in_child([&] { consolidate_orders(v.data(), (int)v.size()); });
+        return kt_test::run_in_child([&] { orders_step(v.data(), (int)v.size()); });
     };
     auto r = run({trade(1, 5, "A", 1, 1, 1, 0), trade(2, 5, "B", 1, 1, 1, 0, 2013, 3, 5, 11)});
     EXPECT_EQ(r.status, 1);
@@ -268,7 +289,7 @@ TEST(DayConsolidation, FoldsUnbrokenRunsOfOneSecurityDayAndDirection)
         trade(1, 10, "A", 1, 100, 1000, 1, 2013, 3, 5, 10),
         trade(2, 20, "A", 1, 110, 2200, 2, 2013, 3, 5, 11),
     };
-    ASSERT_EQ(consolidate_days(v.data(), 3), 1);
+    ASSERT_EQ(days_step(v.data(), 3), 1);
     EXPECT_EQ(v[0].order, 10);
     EXPECT_EQ(v[0].h, 10);
     EXPECT_EQ(v[0].amount, 4500.0);
@@ -278,15 +299,15 @@ TEST(DayConsolidation, FoldsUnbrokenRunsOfOneSecurityDayAndDirection)
     // Buy, sale, buy on one day: three records.
     v = {trade(1, 10, "A", 1, 1, 1, 0, 2013, 3, 5, 10), trade(2, 20, "A", 2, 1, 1, 0, 2013, 3, 5, 11),
          trade(3, 30, "A", 1, 1, 1, 0, 2013, 3, 5, 12)};
-    EXPECT_EQ(consolidate_days(v.data(), 3), 3);
+    EXPECT_EQ(days_step(v.data(), 3), 3);
     // One security on two days, however close: two records.
     v = {trade(1, 10, "A", 1, 1, 1, 0, 2013, 3, 5, 23, 59, 59), trade(2, 20, "A", 1, 1, 1, 0, 2013, 3, 6, 0, 0, 1)};
-    EXPECT_EQ(consolidate_days(v.data(), 2), 2);
+    EXPECT_EQ(days_step(v.data(), 2), 2);
     // Names that differ in case or a blank are different securities; the
     // result is in name and time order.
     v = {trade(1, 10, "a", 1, 1, 1, 0, 2013, 3, 5, 9), trade(2, 20, "A ", 1, 1, 1, 0, 2013, 3, 5, 10),
          trade(3, 30, "A", 1, 1, 1, 0, 2013, 3, 5, 11), trade(4, 40, "A", 1, 2, 4, 0, 2013, 3, 5, 8)};
-    ASSERT_EQ(consolidate_days(v.data(), 4), 3);
+    ASSERT_EQ(days_step(v.data(), 4), 3);
     EXPECT_STREQ(v[0].stock, "A");
     EXPECT_EQ(v[0].h, 8);
     EXPECT_EQ(v[0].amount, 5.0);
