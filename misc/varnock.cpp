@@ -780,18 +780,16 @@ typedef struct {
 
 // One pass over a row from the walk's position: cuts it into cells (the
 // text after each "<td...>" up to the next "</td>"), stopping the count once
-// there is one more than a trade row has, and, when to_row_end, finds the
-// "</tr>" that ends the row, which also ends the cells.  Stores the cell
-// count in *nw and returns the row end: the "</tr>", or the text's end when
-// !to_row_end, or null when there is no "</tr>".
-template <bool to_row_end>
+// there is one more than a trade row has, and finds the "</tr>" that ends
+// the row, which also ends the cells.  Stores the cell count in *nw and
+// returns the row end: the "</tr>", or null when there is none.
 static const char *cut_row(lt_walk_t *walk, cell_t *w, int *nw)
 {
     const char *end = walk->end;
     int n = 0;
     const char *gt = nullptr;   // inside a cell: the ">" that opened it
     while (const char *q = walk_next(walk)) {
-        if (to_row_end && starts(q, end, "</tr>"))
+        if (starts(q, end, "</tr>"))
             return *nw = n, q;
         if (n > row_cells)
             continue;
@@ -807,7 +805,7 @@ static const char *cut_row(lt_walk_t *walk, cell_t *w, int *nw)
             const char *g = find_byte(q + 3, end, '>');
             // A "</tr>" before the end of the opening tag ends the row: its
             // ">" is then the first one.
-            if (to_row_end && g && g - q >= 7 && memcmp(g - 4, "</tr>", 5) == 0)
+            if (g && g - q >= 7 && memcmp(g - 4, "</tr>", 5) == 0)
                 return *nw = n, g - 4;
             if (!g)
                 break;
@@ -817,7 +815,7 @@ static const char *cut_row(lt_walk_t *walk, cell_t *w, int *nw)
         }
     }
     *nw = n;
-    return to_row_end ? nullptr : end;
+    return nullptr;
 }
 
 // Copies a cell to o without its tags (each "<" through the first ">" after
@@ -925,19 +923,6 @@ static int parse_cells(const cell_t *w, int nw, transaction_t *T)
     return r;
 }
 
-// The row parser over a row text (the text between "<tr>" and "</tr>")
-// ended by its NUL.
-[[maybe_unused]] static int parse_html_transaction(const char *s, transaction_t *T)
-{
-    size_t len = strlen(s);
-    cell_t w[row_cells + 1];
-    int nw;
-    lt_walk_t walk;
-    walk_from(&walk, s, s + len);
-    cut_row<false>(&walk, w, &nw);
-    return parse_cells(w, nw, T);
-}
-
 // Reads the rows of one loaded trade file (len bytes and a NUL); each
 // "</tr>" that ends a row is overwritten with a NUL.  An embedded NUL ends
 // the text, as does a "<tr>" without a later "</tr>".
@@ -955,7 +940,7 @@ static void import_rows(char *text, size_t len, trade_array_t *A, FILE *fpo1, FI
         walk_skip_to(&walk, row);
         cell_t w[row_cells + 1];
         int nw;
-        char *close = (char *)cut_row<true>(&walk, w, &nw);
+        char *close = (char *)cut_row(&walk, w, &nw);
         if (!close)
             break;
         *close = 0;
