@@ -51,13 +51,6 @@ typedef struct {
     int nt_a;
 } trade_array_t;
 
-static int cmp_transaction_time(const void *e1, const void *e2);
-static int cmp_transaction_no(const void *e1, const void *e2);
-static int cmp_transaction_order(const void *e1, const void *e2);
-static int cmp_transaction_stock(const void *e1, const void *e2);
-static int cmp_transaction_year_stock(const void *e1, const void *e2);
-static void write_reports(transaction_t *T, int nt);
-
 static const int initial_capacity = 16384;
 
 static void allocate_trades(trade_array_t *A)
