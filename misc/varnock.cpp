@@ -330,31 +330,20 @@ typedef struct {
     uint32_t index;
 } keyed_t;
 
-// Puts T into the order of keys[].index, following each cycle of the
-// permutation with one record in hand.
-static void apply_order(transaction_t *T, int nt, keyed_t *keys)
+// Puts T into the order of keys[].index.  The records are gathered into a
+// copy: independent loads, which the processor overlaps, where following the
+// cycles of the permutation in place makes one cache miss wait for the last.
+static void apply_order(transaction_t *T, int n, const keyed_t *keys)
 {
-    for (int start = 0; start < nt; start++) {
-        if (keys[start].index == (uint32_t)start)
-            continue;
-        transaction_t held = T[start];
-        int at = start;
-        for (;;) {
-            int from = (int)keys[at].index;
-            keys[at].index = (uint32_t)at;
-            if (from == start) {
-                T[at] = held;
-                break;
-            }
-            __builtin_prefetch(&T[keys[from].index]);
-            T[at] = T[from];
-            at = from;
-        }
-    }
+    transaction_t *sorted = (transaction_t *)xmalloc(sizeof(transaction_t) * (size_t)n);
+    for (int i = 0; i < n; i++)
+        sorted[i] = T[keys[i].index];
+    memcpy(T, sorted, sizeof(transaction_t) * (size_t)n);
+    free(sorted);
 }
 
-// Sorts T[0..n) in place by cmp, which name_key() gives as integers.
-// Records whose key does not fit are sorted with cmp itself: extreme fields
+// Sorts T[0..n) in place by cmp, which name_key() gives as integers.  When a
+// key does not fit, the records are sorted with cmp itself: extreme fields
 // can make its differences overflow, and qsort stays inside the array
 // whatever the comparator answers.
 static void sort_by_name_key(transaction_t *T, int n, bool year_first, int (*cmp)(const void *, const void *))
@@ -365,11 +354,11 @@ static void sort_by_name_key(transaction_t *T, int n, bool year_first, int (*cmp
         fits = name_key(T[i], year_first, &keys[i].key);
         keys[i].index = (uint32_t)i;
     }
-    if (fits) {
+    if (!fits) {
+        qsort(T, (size_t)n, sizeof *T, cmp);
+    } else if (n > 0) {
         std::sort(keys, keys + n, [](const keyed_t &a, const keyed_t &b) { return a.key < b.key; });
         apply_order(T, n, keys);
-    } else {
-        qsort(T, (size_t)n, sizeof *T, cmp);
     }
     free(keys);
 }
