@@ -380,10 +380,21 @@ static void sort_by_year_and_stock(transaction_t *T, int n)
 // the put_* appenders below, and long texts such as names as they stand.
 // Every write is checked, so a failed one ends the run at once.
 
+// The streams get large buffers of their own: setvbuf() without a buffer
+// keeps the system's small size.  A buffer belongs to a descriptor, and a
+// stream opened on a descriptor takes over the buffer of the stream that had
+// it before, which has been closed since.
 static FILE *open_output(const char *name)
 {
+    static std::vector<char *> buffers;
+    const size_t buffer_size = 1 << 16;
     FILE *fp = xfopen("%s", "w", name);
-    setvbuf(fp, nullptr, _IOFBF, 1 << 20);
+    size_t fd = (size_t)fileno(fp);
+    if (fd >= buffers.size())
+        buffers.resize(fd + 1);
+    if (!buffers[fd])
+        buffers[fd] = (char *)xmalloc(buffer_size);
+    setvbuf(fp, buffers[fd], _IOFBF, buffer_size);
     return fp;
 }
 
