@@ -386,12 +386,16 @@ static void sort_by_year_and_stock(transaction_t *T, int n)
 // it before, which has been closed since.
 static FILE *open_output(const char *name)
 {
-    static std::vector<char *> buffers;
+    static char **buffers;   // by descriptor; they live until the process ends
+    static size_t count;
     const size_t buffer_size = 1 << 16;
     FILE *fp = xfopen("%s", "w", name);
     size_t fd = (size_t)fileno(fp);
-    if (fd >= buffers.size())
-        buffers.resize(fd + 1);
+    if (fd >= count) {
+        buffers = (char **)xrealloc(buffers, sizeof(char *) * (fd + 1));
+        memset(buffers + count, 0, sizeof(char *) * (fd + 1 - count));
+        count = fd + 1;
+    }
     if (!buffers[fd])
         buffers[fd] = (char *)xmalloc(buffer_size);
     setvbuf(fp, buffers[fd], _IOFBF, buffer_size);
