@@ -34,8 +34,8 @@ transaction_t trade(const char *when, int64_t no, const char *stock, int directi
     transaction_t t{};
     sscanf(when, "%d.%d.%d %d:%d:%d", &t.d, &t.mo, &t.y, &t.h, &t.mi, &t.s);
     t.no = no;
-    t.stock = const_cast<char *>(stock);
-    t.ticker = const_cast<char *>("T");
+    t.stock = text_copy(stock);  // shared copies, as the import makes them
+    t.ticker = text_copy("T");
     t.direction = direction;
     t.price = price;
     t.amount = amount;
@@ -45,9 +45,10 @@ transaction_t trade(const char *when, int64_t no, const char *stock, int directi
 
 const int B = 1, S = 2;
 
-// The page over trades, in UTF-8.
+// The page over trades, in UTF-8, with the names ranked as a run ranks them.
 std::string page(const std::vector<transaction_t> &trades)
 {
+    rank_texts();
     char *text = nullptr;
     size_t len = 0;
     FILE *fp = open_memstream(&text, &len);
@@ -187,6 +188,17 @@ TEST(ProfitLots, TimeThenTradeNumberDecideTheLotOrder)
                           trade("01.06.2013 12:00:00", 4, "Q", S, 25, 250)});
     EXPECT_EQ(table(p, "y2013")[0], (std::vector<std::string>{"Q (T)", "10", "250.00", "200.00", "0.00", "50.00"}));
     EXPECT_EQ(table(p, "open"), (rows_t{{"Q (T)", "20", "20.0000", "400.00", "0.00", "01.06.2013"}}));
+    // Names that are no shared copies (and so have no rank) give the same page.
+    std::vector<transaction_t> unranked = {trade("01.06.2013 10:00:00", 9, "Q", B, 10, 100),
+                                           trade("01.06.2013 11:00:00", 1, "Q", B, 30, 300),
+                                           trade("01.06.2013 10:00:00", 3, "Q", B, 20, 200),
+                                           trade("01.06.2013 12:00:00", 4, "Q", S, 25, 250)};
+    char name[] = "Q";
+    for (transaction_t &t : unranked)
+        t.stock = name;
+    std::string q = page(unranked);
+    EXPECT_EQ(table(q, "y2013"), table(p, "y2013"));
+    EXPECT_EQ(table(q, "open"), table(p, "open"));
 }
 
 TEST(ProfitLots, NamesThatDifferInCaseAreTwoSecurities)
