@@ -24,6 +24,7 @@ int main()
 {
     double clock = 0;
     seconds_since(clock);
+    xopen_std_fds();
     reuse_file_buffers();
     FILE *fpo1 = open_output("imported.txt");
     FILE *fpo2 = open_output("garbage.txt");
@@ -33,15 +34,22 @@ int main()
     xfclose(fpo2);
     if (trades.nt == 0)
         error1("no transactions were found\n");
+    rank_texts();
     double import_s = seconds_since(clock);
-    int n = remove_duplicates(trades.T, trades.nt);
+    transaction_t *T = trades.T;
+    int n = trades.nt;
+    sort_by_number(T, n);
+    n = remove_duplicates(T, n);
+    print_totals(T, n);
     double dedup_s = seconds_since(clock);
-    std::vector<transaction_t> fills(trades.T, trades.T + n);
+    std::vector<transaction_t> fills(T, T + n);
     double keep_s = seconds_since(clock);
-    n = consolidate_orders(trades.T, n);
-    n = consolidate_days(trades.T, n);
-    write_orders(trades.T, n);
-    write_reports(trades.T, n);
+    sort_by_order(T, n);
+    n = consolidate_orders(T, n);
+    sort_by_stock(T, n);
+    n = consolidate_days(T, n);
+    write_orders(T, n);
+    write_reports(T, n);
     double rest_s = seconds_since(clock);
     write_profit(fills);
     double profit_s = seconds_since(clock);
