@@ -87,10 +87,11 @@ TEST(Run, ACompleteRunWritesEveryFileAndConsoleLine)
                        "</table></html>\n";
     r.put("sdelki_a.xls", file);
     r.put("notes.txt", row("05.03.2013 10:00:00", "1", "1", "X", "X", buy, "1", "1", "0"));
-    r.run(" --ignored arguments");
+    r.run();
     EXPECT_EQ(r.result.status, 0);
     EXPECT_EQ(r.result.out, "");
     EXPECT_EQ(r.result.err, "reading sdelki_a.xls...\n"
+                            "warning: 2 trade rows rejected, see garbage.txt\n"
                             "5 transactions imported\n"
                             "4 unique transactions\n"
                             "Spent:  4,620\n"

@@ -1,8 +1,9 @@
 // Fault injection for the analyzer: the program runs on a small trade file
 // while its output files cannot be created, its disk is full, some trade files
 // cannot be read, or its address space is too small for a trade file.  Each
-// run must stop with the exact message and status 1 (or complete, for the
-// unreadable files), and the files written before the failure must be whole.
+// run must stop with the exact message and status 1 (or complete with a
+// warning per unreadable file), and the files written before the failure
+// must be whole.
 //
 // Tests run as root, so unwritable outputs are made with directories of the
 // output's name, a read-only bind mount and symbolic links to /dev/full.
@@ -194,8 +195,9 @@ TEST(AnalyzerOutputs, AFullDeviceStopsWhenTheStreamIsClosed)
 }
 
 // Names that match the trade-file pattern but cannot be read as files are
-// announced and skipped without a message; the run goes on with the others.
-TEST(AnalyzerInputs, UnreadableTradeFilesAreSkippedSilently)
+// announced, then named with the system's reason; the run goes on with the
+// others and still succeeds.  An empty file is read and has no rows.
+TEST(AnalyzerInputs, UnreadableTradeFilesAreNamedWithTheirReason)
 {
     RunDir run;
     ASSERT_EQ(mkdir(run.file("sdelki_dir.xls").c_str(), 0777), 0);
@@ -207,14 +209,16 @@ TEST(AnalyzerInputs, UnreadableTradeFilesAreSkippedSilently)
     ASSERT_TRUE(r.exited) << "the run hung or crashed";
     EXPECT_EQ(r.status, 0);
     std::vector<std::string> expected = {
-        "reading sdelki1.xls...\n",     "reading sdelki_dir.xls...\n",
-        "reading sdelki_pipe.xls...\n", "reading SDELKI_GONE.XLS...\n",
+        "reading sdelki1.xls...\n",
+        "reading sdelki_dir.xls...\nwarning: cannot read sdelki_dir.xls (Is a directory)\n",
+        "reading sdelki_pipe.xls...\nwarning: cannot read sdelki_pipe.xls (Illegal seek)\n",
+        "reading SDELKI_GONE.XLS...\nwarning: cannot read SDELKI_GONE.XLS (No such file or directory)\n",
         "reading sdelki_empty.xls...\n", "1 transactions imported\n",
         "1 unique transactions\n",      "1 orders\n",
         "success\n"};
     for (const std::string &line : expected)
         EXPECT_NE(r.err.find(line), std::string::npos) << line;
-    EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 13) << r.err;  // and the four totals
+    EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 16) << r.err;  // and the four totals
     EXPECT_EQ(read_file(run.file("imported.txt")), trade_line);
     EXPECT_EQ(read_file(run.file("garbage.txt")), garbage_line);
 }
