@@ -72,28 +72,16 @@ bool ends_with(const std::string &s, const std::string &tail)
     return s.size() >= tail.size() && s.compare(s.size() - tail.size(), tail.size(), tail) == 0;
 }
 
-TEST(UnreadableTradeFile, IsNamedWithTheSystemsReasonAndTheRunGoesOn)
+// Pipes, dangling links, empty files and a run that goes on: see
+// fault_analyzer_test.
+TEST(UnreadableTradeFile, ADirectoryIsNamedWithTheSystemsReason)
 {
-    RunDir alone;
-    ASSERT_EQ(mkdir(alone.dir.file("sdelki_x.xls").c_str(), 0755), 0);
-    alone.run();
-    EXPECT_EQ(alone.result.status, 1);
-    EXPECT_EQ(alone.result.err, "reading sdelki_x.xls...\nwarning: cannot read sdelki_x.xls (Is a directory)\n"
-                                "no transactions were found\n");
-
-    RunDir beside;
-    ASSERT_EQ(mkdir(beside.dir.file("sdelki_x.xls").c_str(), 0755), 0);
-    beside.put("sdelki_a.xls", gazprom);
-    beside.put("sdelki_empty.xls", "");
-    beside.run();
-    EXPECT_EQ(beside.result.status, 0);
-    EXPECT_NE(beside.result.err.find("reading sdelki_x.xls...\nwarning: cannot read sdelki_x.xls (Is a directory)\n"),
-              std::string::npos);
-    EXPECT_NE(beside.result.err.find("reading sdelki_empty.xls...\n"), std::string::npos);
-    EXPECT_EQ(beside.result.err.find("warning: cannot read sdelki_empty"), std::string::npos);
-    EXPECT_NE(beside.result.err.find("reading sdelki_a.xls...\n"), std::string::npos);
-    EXPECT_TRUE(ends_with(beside.result.err, "xls...\n1 transactions imported\n" + gazprom_totals)) << beside.result.err;
-    EXPECT_EQ(beside.get("imported.txt"), gazprom_line);
+    RunDir r;
+    ASSERT_EQ(mkdir(r.dir.file("sdelki_x.xls").c_str(), 0755), 0);
+    r.run();
+    EXPECT_EQ(r.result.status, 1);
+    EXPECT_EQ(r.result.err, "reading sdelki_x.xls...\nwarning: cannot read sdelki_x.xls (Is a directory)\n"
+                            "no transactions were found\n");
 }
 
 // A file without read permission; root reads anything, so a root run drops
