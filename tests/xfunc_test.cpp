@@ -5,9 +5,12 @@
 
 #include <fcntl.h>
 #include <sys/resource.h>
+#include <sys/time.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <csignal>
 #include <cstring>
 #include <string>
 
@@ -98,6 +101,38 @@ TEST(DescriptorIo, ExactCountsOrStop)
     r = run_in_child([] { xwrite(-1, "abc", 3); });
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.err, "error writing 3 bytes\n");
+}
+
+// A pipe fed in 200-byte pieces, with a signal arriving while the reader
+// waits, still delivers the whole 400 bytes to one xread.
+TEST(DescriptorIo, ReadsInFullFromAPipeFedInPieces)
+{
+    auto r = run_in_child([] {
+        struct sigaction quiet = {};
+        quiet.sa_handler = [](int) {};
+        sigaction(SIGALRM, &quiet, nullptr);  // no SA_RESTART: the read sees EINTR
+        int fds[2];
+        if (pipe(fds) != 0)
+            _exit(3);
+        if (fork() == 0) {
+            std::string piece(200, 'x');
+            for (int i = 0; i < 2; i++) {
+                usleep(100000);
+                xwrite(fds[1], piece.data(), 200);
+            }
+            _exit(0);
+        }
+        close(fds[1]);
+        struct itimerval tick = {{0, 0}, {0, 50000}};
+        setitimer(ITIMER_REAL, &tick, nullptr);
+        char buf[400];
+        xread(fds[0], buf, 400);
+        wait(nullptr);
+        if (std::string(buf, 400) != std::string(400, 'x'))
+            _exit(2);
+    });
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(r.status, 0);
 }
 
 TEST(DescriptorIo, StringRecordsHaveTheDocumentedBytes)

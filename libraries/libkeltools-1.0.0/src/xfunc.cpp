@@ -1,6 +1,7 @@
 // xfunc: checked file and memory operations, chunk sets, text buffers, tree removal.
 
 #include "keltools.h"
+#include "internal.h"
 
 #include <cerrno>
 #include <cstdarg>
@@ -93,20 +94,60 @@ int xfread(void *buffer, int nb, FILE *fp)
     return nb > 0 ? (int)fread(buffer, 1, (size_t)nb, fp) : 0;
 }
 
+namespace keltools_internal {
+
+size_t read_in_full(int fd, void *buffer, size_t n)
+{
+    char *p = (char *)buffer;
+    size_t got = 0;
+    while (got < n) {
+        ssize_t r = read(fd, p + got, n - got);
+        if (r < 0 && errno == EINTR)
+            continue;
+        if (r <= 0)
+            break;
+        got += (size_t)r;
+    }
+    return got;
+}
+
+// A write that moves nothing would be tried forever: it counts as a failure.
+size_t write_in_full(int fd, const void *buffer, size_t n)
+{
+    const char *p = (const char *)buffer;
+    size_t done = 0;
+    while (done < n) {
+        ssize_t r = write(fd, p + done, n - done);
+        if (r < 0 && errno == EINTR)
+            continue;
+        if (r <= 0)
+            break;
+        done += (size_t)r;
+    }
+    return done;
+}
+
+}  // namespace keltools_internal
+
+using keltools_internal::read_in_full;
+using keltools_internal::write_in_full;
+
+// Writes all size bytes or stops the process.
 int xwrite(int fd, const void *buffer, int size)
 {
     if (size == 0)
         return 0;
-    if (size < 0 || write(fd, buffer, (size_t)size) != (ssize_t)size)
+    if (size < 0 || write_in_full(fd, buffer, (size_t)size) != (size_t)size)
         error1("error writing %d bytes\n", size);
     return 0;
 }
 
+// Reads exactly size bytes or stops the process; an early end of file stops it too.
 int xread(int fd, void *buffer, int size)
 {
     if (size == 0)
         return 0;
-    if (size < 0 || read(fd, buffer, (size_t)size) != (ssize_t)size)
+    if (size < 0 || read_in_full(fd, buffer, (size_t)size) != (size_t)size)
         error1("error reading %d bytes\n", size);
     return 0;
 }
