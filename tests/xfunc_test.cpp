@@ -245,6 +245,15 @@ TEST(Heap, ExhaustionStopsWithTheRequestedSize)
     });
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.err, "not enough memory; realloc(1073741824) failed\n");
+
+    // 100 GiB and 2 bytes, as loading a 100 GiB file asks: all of it is shown.
+    r = run_in_child([] {
+        struct rlimit limit = {256u << 20, 256u << 20};
+        setrlimit(RLIMIT_AS, &limit);
+        xmalloc((100ull << 30) + 2);
+    });
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "not enough memory; malloc(107374182402) failed\n");
 }
 
 TEST(StreamIo, WritesAllOrStopsAndReadsShortAtTheEnd)

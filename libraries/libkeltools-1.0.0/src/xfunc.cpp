@@ -200,11 +200,17 @@ int xread_str_array(int fd, char ***s)
     return n;
 }
 
+// The whole size, also beyond 4 GiB.
+[[noreturn]] static void out_of_memory(const char *call, size_t n)
+{
+    error1("not enough memory; %s(%llu) failed\n", call, (unsigned long long)n);
+}
+
 void *xmalloc(size_t n)
 {
     void *p = malloc(n ? n : 1);
     if (p == NULL)
-        error1("not enough memory; malloc(%u) failed\n", (unsigned)n);
+        out_of_memory("malloc", n);
     return p;
 }
 
@@ -218,7 +224,7 @@ void *xrealloc(void *ptr, size_t n)
         return xmalloc(n);
     void *p = realloc(ptr, n);
     if (p == NULL)
-        error1("not enough memory; realloc(%u) failed\n", (unsigned)n);
+        out_of_memory("realloc", n);
     return p;
 }
 
@@ -328,8 +334,7 @@ int rmdir_worker(int softfail, const char *dirname)
             continue;
         char *path = str_sjoin(dirname, entry->d_name);
         if (!path)
-            error1("not enough memory; malloc(%u) failed\n",
-                   (unsigned)(strlen(dirname) + strlen(entry->d_name) + 2));
+            out_of_memory("malloc", strlen(dirname) + strlen(entry->d_name) + 2);
         remove_entry(softfail, path);
         free(path);
     }
