@@ -5,6 +5,7 @@
 
 #include <climits>
 #include <cstdlib>
+#include <cstring>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -92,9 +93,6 @@ long long copy_bytes(FILE *in, FILE *out, long long nb, int mem, char *buf)
 }
 
 /* ---- text loading, line output and file system helpers ---- */
-
-
-#include <cstring>
 
 namespace {
 

@@ -1,9 +1,41 @@
 // Helpers shared by the library's modules; not part of the public header.
 #pragma once
 
+#include <cctype>
 #include <cstddef>
+#include <cstring>
 
 namespace keltools_internal {
+
+// White space by the runtime's classification: in the default locale space,
+// tab, line feed, vertical tab, form feed and carriage return.
+inline bool is_space(unsigned char c)
+{
+    return isspace(c) != 0;
+}
+
+// Whether c is one of the characters of set; the NUL never is.
+inline bool in_set(int c, const char *set)
+{
+    return c != '\0' && strchr(set, c) != nullptr;
+}
+
+// Static text buffers handed out in turn: a text stays valid while the
+// count - 1 buffers after it are taken.
+template <int count, size_t size>
+class ring_buffers {
+public:
+    char *next()
+    {
+        char *b = buffers_[at_];
+        at_ = (at_ + 1) % count;
+        return b;
+    }
+
+private:
+    char buffers_[count][size] = {};
+    int at_ = 0;
+};
 
 // Reads until n bytes have arrived, the input ends or a read fails; a read
 // interrupted by a signal is restarted and a short read is followed by the
