@@ -3,12 +3,15 @@
 #include "keltools.h"
 #include "internal.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdarg>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -96,28 +99,18 @@ int xfread(void *buffer, int nb, FILE *fp)
 
 namespace keltools_internal {
 
-size_t read_in_full(int fd, void *buffer, size_t n)
-{
-    char *p = (char *)buffer;
-    size_t got = 0;
-    while (got < n) {
-        ssize_t r = read(fd, p + got, n - got);
-        if (r < 0 && errno == EINTR)
-            continue;
-        if (r <= 0)
-            break;
-        got += (size_t)r;
-    }
-    return got;
-}
+namespace {
 
-// A write that moves nothing would be tried forever: it counts as a failure.
-size_t write_in_full(int fd, const void *buffer, size_t n)
+// Calls transfer(done) until n bytes have moved: it moves the bytes from
+// offset done on and returns the platform call's result.  An interrupted
+// call is made again; a call that moves nothing or fails ends the loop
+// (a write that moves nothing would otherwise be tried forever).
+template <typename Transfer>
+size_t transfer_in_full(size_t n, Transfer transfer)
 {
-    const char *p = (const char *)buffer;
     size_t done = 0;
     while (done < n) {
-        ssize_t r = write(fd, p + done, n - done);
+        ssize_t r = transfer(done);
         if (r < 0 && errno == EINTR)
             continue;
         if (r <= 0)
@@ -125,6 +118,20 @@ size_t write_in_full(int fd, const void *buffer, size_t n)
         done += (size_t)r;
     }
     return done;
+}
+
+}  // namespace
+
+size_t read_in_full(int fd, void *buffer, size_t n)
+{
+    char *p = (char *)buffer;
+    return transfer_in_full(n, [&](size_t done) { return read(fd, p + done, n - done); });
+}
+
+size_t write_in_full(int fd, const void *buffer, size_t n)
+{
+    const char *p = (const char *)buffer;
+    return transfer_in_full(n, [&](size_t done) { return write(fd, p + done, n - done); });
 }
 
 }  // namespace keltools_internal
@@ -289,90 +296,7 @@ void xmunmap(void *addr, unsigned long len)
     (void)len;
 }
 
-/* ---- tree removal and checked seek ---- */
-
-#include <dirent.h>
-
-namespace {
-
-// Removes one entry of a directory being emptied; path is the entry's path.
-// Failures stop the process, or in soft mode print the same text as a warning.
-void remove_entry(int softfail, const char *path)
-{
-    struct stat st;
-    // lstat: a symbolic link is removed itself, never followed out of the tree.
-    if (lstat(path, &st) != 0) {
-        const char *reason = strerror(errno);
-        if (!softfail)
-            error1("failed to stat() file %s (%s)\n", path, reason);
-        warning1("warning: failed to stat() file %s (%s)\n", path, reason);
-        return;
-    }
-    if (S_ISDIR(st.st_mode)) {
-        rmdir_worker(softfail, path);
-    } else if (unlink(path) != 0) {
-        const char *reason = strerror(errno);
-        if (!softfail)
-            error1("failed to remove file %s (%s)\n", path, reason);
-        warning1("warning: failed to remove file %s (%s)\n", path, reason);
-    }
-}
-
-}  // namespace
-
-int rmdir_worker(int softfail, const char *dirname)
-{
-    DIR *dir = opendir(dirname);
-    if (!dir) {
-        if (!softfail)
-            error1("failed to scan directory %s\n", dirname);
-        warning1("warning: failed to scan directory %s\n", dirname);
-        return -1;
-    }
-    while (struct dirent *entry = readdir(dir)) {
-        if (strcmp(entry->d_name, ".") == 0 || strcmp(entry->d_name, "..") == 0)
-            continue;
-        char *path = str_sjoin(dirname, entry->d_name);
-        if (!path)
-            out_of_memory("malloc", strlen(dirname) + strlen(entry->d_name) + 2);
-        remove_entry(softfail, path);
-        free(path);
-    }
-    closedir(dir);
-    int rc = rmdir(dirname);
-    if (rc != 0) {
-        const char *reason = strerror(errno);
-        if (!softfail)
-            error1("failed to remove directory %s (%s)\n", dirname, reason);
-        warning1("warning: failed to remove directory %s (%s)\n", dirname, reason);
-    }
-    return rc;
-}
-
-int xrmdir(int softfail, const char *format, ...)
-{
-    BUILD_NAME(name, format);
-    rmdir_worker(softfail, name);
-    return 0;
-}
-
-int xlseek(int fh, off_t offset)
-{
-    // A failed seek returns -1, which must not pass for a seek to -1.
-    off_t reached = lseek(fh, offset, SEEK_SET);
-    if (reached < 0 || reached != offset)
-        error1("lseek (%s) failed\n", insert_commas4((long long)offset));
-    return 0;
-}
-
 /* ---- memory chunk sets and text buffers ---- */
-
-
-#include <algorithm>
-#include <cstdarg>
-#include <cstdio>
-#include <cstdlib>
-#include <cstring>
 
 /*
  * A chunk set hands out blocks back to back from its newest chunk; when a
@@ -582,4 +506,78 @@ char *membuf_accumulate(int mbid)
     memcpy(at, m->bufs[m->nbufs - 1], last);
     at[last] = '\0';
     return text;
+}
+
+/* ---- tree removal and checked seek ---- */
+
+namespace {
+
+// Removes one entry of a directory being emptied; path is the entry's path.
+// Failures stop the process, or in soft mode print the same text as a warning.
+void remove_entry(int softfail, const char *path)
+{
+    struct stat st;
+    // lstat: a symbolic link is removed itself, never followed out of the tree.
+    if (lstat(path, &st) != 0) {
+        const char *reason = strerror(errno);
+        if (!softfail)
+            error1("failed to stat() file %s (%s)\n", path, reason);
+        warning1("warning: failed to stat() file %s (%s)\n", path, reason);
+        return;
+    }
+    if (S_ISDIR(st.st_mode)) {
+        rmdir_worker(softfail, path);
+    } else if (unlink(path) != 0) {
+        const char *reason = strerror(errno);
+        if (!softfail)
+            error1("failed to remove file %s (%s)\n", path, reason);
+        warning1("warning: failed to remove file %s (%s)\n", path, reason);
+    }
+}
+
+}  // namespace
+
+int rmdir_worker(int softfail, const char *dirname)
+{
+    DIR *dir = opendir(dirname);
+    if (!dir) {
+        if (!softfail)
+            error1("failed to scan directory %s\n", dirname);
+        warning1("warning: failed to scan directory %s\n", dirname);
+        return -1;
+    }
+    while (struct dirent *entry = readdir(dir)) {
+        if (strcmp(entry->d_name, ".") == 0 || strcmp(entry->d_name, "..") == 0)
+            continue;
+        char *path = str_sjoin(dirname, entry->d_name);
+        if (!path)
+            out_of_memory("malloc", strlen(dirname) + strlen(entry->d_name) + 2);
+        remove_entry(softfail, path);
+        free(path);
+    }
+    closedir(dir);
+    int rc = rmdir(dirname);
+    if (rc != 0) {
+        const char *reason = strerror(errno);
+        if (!softfail)
+            error1("failed to remove directory %s (%s)\n", dirname, reason);
+        warning1("warning: failed to remove directory %s (%s)\n", dirname, reason);
+    }
+    return rc;
+}
+
+int xrmdir(int softfail, const char *format, ...)
+{
+    BUILD_NAME(name, format);
+    rmdir_worker(softfail, name);
+    return 0;
+}
+
+int xlseek(int fh, off_t offset)
+{
+    // A failed seek returns -1, which must not pass for a seek to -1.
+    off_t reached = lseek(fh, offset, SEEK_SET);
+    if (reached < 0 || reached != offset)
+        error1("lseek (%s) failed\n", insert_commas4((long long)offset));
+    return 0;
 }
