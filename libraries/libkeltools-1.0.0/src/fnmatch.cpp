@@ -116,7 +116,12 @@ bool match_one(const char **p, const char *s, const char *start, int flags)
     return true;
 }
 
-enum step_result { STEP_ON, STEP_FAILED, STEP_NEVER, STEP_MATCHED };
+enum step_result {
+    STEP_ON,       // the element matched: go on with the next
+    STEP_FAILED,   // no match here: the last star may take one more character
+    STEP_NEVER,    // no match here, nor after any star takes more
+    STEP_MATCHED,  // the whole string is matched
+};
 
 struct matcher {
     const char *start;  // the string as passed, for the leading-period rule
