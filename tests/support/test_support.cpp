@@ -1,10 +1,12 @@
 #include "test_support.h"
 
 #include <fcntl.h>
-#include <sched.h>
-#include <sys/mount.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#ifdef __linux__
+#include <sched.h>
+#include <sys/mount.h>
+#endif
 
 #include <cstdio>
 #include <cstdlib>
@@ -200,6 +202,7 @@ std::string reason(int err)
     return std::string("(") + strerror(err) + ")";
 }
 
+#ifdef __linux__
 bool private_mounts()
 {
     return unshare(CLONE_NEWNS) == 0 && mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0;
@@ -216,6 +219,12 @@ bool make_read_only(const std::string &dir)
     return private_mounts() && mount(dir.c_str(), dir.c_str(), nullptr, MS_BIND, nullptr) == 0 &&
            mount(nullptr, dir.c_str(), nullptr, MS_REMOUNT | MS_BIND | MS_RDONLY, nullptr) == 0;
 }
+#else
+// Mount namespaces are Linux's own: elsewhere the tests that need them skip.
+bool private_mounts() { return false; }
+bool mount_small_tmpfs(const std::string &, const char *) { return false; }
+bool make_read_only(const std::string &) { return false; }
+#endif
 
 ChildResult run_with_mounts(const std::function<bool()> &setup, const std::function<void()> &fn)
 {
