@@ -16,7 +16,6 @@
 
 #include <algorithm>
 #include <string>
-#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -644,14 +643,14 @@ static void radix_quicksort(char **a, size_t n, size_t d)
     insertion_sort_strings(a, n, d);
 }
 
-typedef uint64_t __attribute__((may_alias)) slot_word;
+typedef uint64_t __attribute__((may_alias)) SlotWord;
 
 /*
  * In-place most-significant-byte radix sort of 64-bit words by their upper
  * 32 bits (the byte at `shift` first): count the bytes, permute each word
  * into its bucket by cycles, then sort every bucket by the next byte.
  */
-static void radix_sort_prefixes(slot_word *k, size_t n, int shift)
+static void radix_sort_prefixes(SlotWord *k, size_t n, int shift)
 {
     if (n < 64) {
         std::sort(k, k + n);
@@ -699,7 +698,7 @@ static void sort_lines_by_bytes(char **lines, size_t n, char *base)
         radix_quicksort(lines, n, 0);
         return;
     }
-    slot_word *keys = (slot_word *)lines;
+    SlotWord *keys = (SlotWord *)lines;
     for (size_t i = 0; i < n; ++i) {
         if (i + 8 < n) __builtin_prefetch(lines[i + 8]);
         char *line = lines[i];
@@ -838,6 +837,14 @@ size_t cut_lines(char *buf, long long nb, bool at_end, int msize, char *slot_end
     return taken;
 }
 
+// Closes a stream; -1 after the warning "<what> <name> (<reason>)".
+int close_or_warn(FILE *f, const char *what, const char *name)
+{
+    if (fclose(f) == 0) return 0;
+    warning1("%s %s (%s)\n", what, name, strerror(errno));
+    return -1;
+}
+
 bool write_line(FILE *f, const char *text, size_t len)
 {
     return fwrite_unlocked(text, 1, len, f) == len && putc_unlocked('\n', f) != EOF;
@@ -901,11 +908,7 @@ int write_chunk(TextSort &ts, char **lines, size_t n, char *base, std::vector<Li
         fclose(f);
         return -1;
     }
-    if (fclose(f) != 0) {
-        warning1("cannot close %s (%s)\n", name.c_str(), strerror(errno));
-        return -1;
-    }
-    return 0;
+    return close_or_warn(f, "cannot close", name.c_str());
 }
 
 // Cuts the input into sorted chunk files; -1 after a warning.
@@ -989,8 +992,7 @@ void abandon_output(Output *out)
 // Closes the complete output and puts it in the input's place; -1 after a warning.
 int commit_output(const TextSort &ts, Output *out)
 {
-    if (fclose(out->f) != 0) {
-        warning1("failed to close %s (%s)\n", ts.fn2, strerror(errno));
+    if (close_or_warn(out->f, "failed to close", ts.fn2) != 0) {
         if (!out->temp.empty()) unlink(out->temp.c_str());
         return -1;
     }
@@ -1046,8 +1048,7 @@ int finish_single_chunk(TextSort &ts, char *buf)
         abandon_output(&out);
         return -1;
     }
-    if (fclose(in) != 0) {
-        warning1("failed to close %s (%s)\n", name.c_str(), strerror(errno));
+    if (close_or_warn(in, "failed to close", name.c_str()) != 0) {
         abandon_output(&out);
         return -1;
     }
@@ -1068,15 +1069,30 @@ struct ChunkReader {
     linebuf_t lb;
     char *line;
     size_t len;
+    uint64_t head;  // byte order: the line's first eight bytes as a big-endian number, zero-padded
     unsigned rank;
     std::string previous;
 };
 
-// The byte order over the readers' current lines.
+// A line's first eight bytes (zeros past its end) as a big-endian number:
+// lines whose heads differ are ordered by them as compare_bytes orders them.
+inline uint64_t head_of(const char *line, size_t len)
+{
+    uint64_t w = 0;
+    memcpy(&w, line, std::min(len, sizeof w));
+    return be64toh(w);
+}
+
+// The byte order over the readers' current lines; most pairs differ in their
+// heads and need no look at the lines themselves.
 struct ByteKey {
     const ChunkReader *rd;
     bool done(int i) const { return rd[i].line == NULL; }
-    int operator()(int a, int b) const { return compare_bytes(rd[a].line, rd[a].len, rd[b].line, rd[b].len); }
+    int operator()(int a, int b) const
+    {
+        if (rd[a].head != rd[b].head) return rd[a].head < rd[b].head ? -1 : 1;
+        return compare_bytes(rd[a].line, rd[a].len, rd[b].line, rd[b].len);
+    }
 };
 
 /*
@@ -1104,7 +1120,10 @@ void take_line(const TextSort &ts, ChunkReader *r, int rc)
         return;
     }
     r->len = (size_t)(r->lb.buf + r->lb.ns - 1 - r->line);
-    if (ts.byte_order) return;
+    if (ts.byte_order) {
+        r->head = head_of(r->line, r->len);
+        return;
+    }
     const char *previous = r->previous.c_str();
     r->rank = r->rank > 0 && ts.compare(&previous, &r->line) == 0 ? r->rank + 1 : 1;
 }
@@ -1213,10 +1232,7 @@ int merge_pass(TextSort &ts, std::vector<unsigned> *order, size_t fan_in)
             fclose(f);
             return -1;
         }
-        if (fclose(f) != 0) {
-            warning1("cannot close %s (%s)\n", name.c_str(), strerror(errno));
-            return -1;
-        }
+        if (close_or_warn(f, "cannot close", name.c_str()) != 0) return -1;
         merged.push_back(number);
     }
     order->swap(merged);
@@ -1318,8 +1334,8 @@ int sortfile(const char *fn1, const char *fn2, int (*compare)(const void *, cons
 
 namespace {
 
-typedef int (*compar_t)(const void *, const void *);
-typedef void (*sort1_t)(void *, size_t, size_t, compar_t);
+typedef int (*CompareFn)(const void *, const void *);
+typedef void (*SortFn)(void *, size_t, size_t, CompareFn);
 
 /*
  * One record sort's settings and run files ("<tmp_path>/<pid>-<number>").
@@ -1328,8 +1344,8 @@ typedef void (*sort1_t)(void *, size_t, size_t, compar_t);
  */
 struct RecordSort {
     int size;
-    compar_t compar;
-    sort1_t sort1;
+    CompareFn compar;
+    SortFn sort1;
     int m;  // records in the work area
     const char *tmp_path;
     int pid;
@@ -1430,7 +1446,7 @@ struct RunReader {
 struct RunKey {
     const RunReader *runs;
     size_t size;
-    compar_t compar;
+    CompareFn compar;
     bool done(int i) const { return runs[i].ci < 0; }
     int operator()(int a, int b) const
     {
@@ -1590,7 +1606,7 @@ int sort_records(RecordSort &rs, int fh_in, int fh_out, int nmemb, int msize)
  * fsort: the merge reads each run in blocks and buffers the output, all in
  * one work area.
  */
-int fsort(int fh_in, int fh_out, int nmemb, int size, compar_t compar, sort1_t sort1, int msize,
+int fsort(int fh_in, int fh_out, int nmemb, int size, CompareFn compar, SortFn sort1, int msize,
           const char *tmp_path)
 {
     RecordSort rs{size, compar, sort1, 0, tmp_path, (int)getpid(), false, 0, {}};
@@ -1601,7 +1617,7 @@ int fsort(int fh_in, int fh_out, int nmemb, int size, compar_t compar, sort1_t s
  * fsort_old: the same runs as fsort, merged one record at a time: each run
  * holds only its current record, and the whole work area buffers the output.
  */
-int fsort_old(int fh_in, int fh_out, int nmemb, int size, compar_t compar, sort1_t sort1, int msize,
+int fsort_old(int fh_in, int fh_out, int nmemb, int size, CompareFn compar, SortFn sort1, int msize,
               const char *tmp_path)
 {
     RecordSort rs{size, compar, sort1, 0, tmp_path, (int)getpid(), true, 0, {}};
@@ -1610,7 +1626,7 @@ int fsort_old(int fh_in, int fh_out, int nmemb, int size, compar_t compar, sort1
 
 /* ---- removing repeats from a sorted record file ---- */
 
-int funiq(int fh_in, int fh_out, int nmemb, int size, compar_t compar)
+int funiq(int fh_in, int fh_out, int nmemb, int size, CompareFn compar)
 {
     if (nmemb <= 0) return 0;
     char *last = (char *)xmalloc((size_t)size), *rec = (char *)xmalloc((size_t)size);
@@ -1637,7 +1653,7 @@ namespace {
 // The intersection: while every array has a current record, copy it if all
 // are equal and advance them all, else advance the first smallest.
 int merge_intersection(int n, void *const *bases, const int *nmembs, int size, void **result,
-                       compar_t compar)
+                       CompareFn compar)
 {
     if (n < 1) return 0;
     int r = *std::min_element(nmembs, nmembs + n);
@@ -1670,7 +1686,7 @@ int merge_intersection(int n, void *const *bases, const int *nmembs, int size, v
 
 // The union without repeats: take the first smallest current record, write
 // it unless it equals the last one written.
-int merge_union(int n, void *const *bases, const int *nmembs, int size, void **result, compar_t compar)
+int merge_union(int n, void *const *bases, const int *nmembs, int size, void **result, CompareFn compar)
 {
     if (n < 0) n = 0;
     size_t total = 0;
@@ -1699,7 +1715,7 @@ int merge_union(int n, void *const *bases, const int *nmembs, int size, void **r
 
 }  // namespace
 
-int merge(int op, int n, void *const *bases, const int *nmembs, int size, void **result, compar_t compar)
+int merge(int op, int n, void *const *bases, const int *nmembs, int size, void **result, CompareFn compar)
 {
     if (op == 1) return merge_intersection(n, bases, nmembs, size, result, compar);
     if (op == 2) return merge_union(n, bases, nmembs, size, result, compar);
