@@ -956,24 +956,35 @@ std::string in_place_target(const TextSort &ts)
     return target;
 }
 
+// A new file beside the input, with the permissions of the input; out->f
+// stays null, with errno set, when it cannot be made.
+void open_beside_input(const TextSort &ts, Output *out)
+{
+    std::string target = in_place_target(ts);
+    size_t slash = target.rfind('/');
+    std::string dir = slash == std::string::npos ? "." : target.substr(0, slash);
+    unsigned number = ts.next_number;
+    auto name_of = [&](unsigned n) { return format_name("%s/sortfile.%u.%u", dir.c_str(), ts.pid, n); };
+    int fd = create_exclusive(name_of, (size_t)-1, &number, &out->temp);
+    if (fd < 0) return;
+    fchmod(fd, ts.output_mode);
+    out->f = fdopen(fd, "w");
+    if (out->f == NULL) {
+        int err = errno;
+        close(fd);
+        unlink(out->temp.c_str());
+        errno = err;
+    }
+}
+
 // Opens the output; -1 (after a warning unless quiet) when it cannot be.
 int open_output(TextSort &ts, Output *out, bool quiet = false)
 {
-    if (!ts.in_place) {
+    if (ts.in_place) open_beside_input(ts, out);
+    // A directory that takes no new file leaves only the input itself to write.
+    if (out->f == NULL && (!ts.in_place || errno == EACCES || errno == EPERM)) {
+        out->temp.clear();
         out->f = fopen(ts.fn2, "w");
-    } else {
-        std::string target = in_place_target(ts);
-        size_t slash = target.rfind('/');
-        std::string dir = slash == std::string::npos ? "." : target.substr(0, slash);
-        unsigned number = ts.next_number;
-        auto name_of = [&](unsigned n) { return format_name("%s/sortfile.%u.%u", dir.c_str(), ts.pid, n); };
-        int fd = create_exclusive(name_of, (size_t)-1, &number, &out->temp);
-        if (fd >= 0) {
-            fchmod(fd, ts.output_mode);
-            out->f = fdopen(fd, "w");
-            if (out->f == NULL) close(fd);
-        }
-        if (out->f == NULL && fd >= 0) unlink(out->temp.c_str());
     }
     if (out->f == NULL) {
         if (!quiet) warning1("failed to open %s (%s)\n", ts.fn2, strerror(errno));
