@@ -1223,27 +1223,36 @@ int merge_chunks(TextSort &ts, const std::vector<unsigned> &numbers, FILE *out, 
     return 0;
 }
 
-// Merges consecutive groups of chunk files into new chunk files, keeping
-// their order; -1 after a warning.
+// Merges the chunk files listed into one new chunk file, whose number goes
+// to *number; -1 after a warning.
+int merge_into_chunk(TextSort &ts, const std::vector<unsigned> &group, unsigned *number)
+{
+    std::string name;
+    FILE *f = create_chunk(ts, number, &name);
+    if (f == NULL) return -1;
+    if (merge_chunks(ts, group, f, name.c_str()) != 0) {
+        fclose(f);
+        return -1;
+    }
+    return close_or_warn(f, "cannot close", name.c_str());
+}
+
+/*
+ * One pass over the chunk files: consecutive groups of up to fan_in files are
+ * merged into one file each, in their place, but only as many as it takes to
+ * leave fan_in files for the final merge, so that as few lines as possible
+ * are written twice.  -1 after a warning.
+ */
 int merge_pass(TextSort &ts, std::vector<unsigned> *order, size_t fan_in)
 {
     std::vector<unsigned> merged;
-    for (size_t at = 0; at < order->size(); at += fan_in) {
-        std::vector<unsigned> group(order->begin() + (long)at,
-                                    order->begin() + (long)std::min(order->size(), at + fan_in));
-        if (group.size() == 1) {
-            merged.push_back(group[0]);
-            continue;
-        }
-        unsigned number;
-        std::string name;
-        FILE *f = create_chunk(ts, &number, &name);
-        if (f == NULL) return -1;
-        if (merge_chunks(ts, group, f, name.c_str()) != 0) {
-            fclose(f);
-            return -1;
-        }
-        if (close_or_warn(f, "cannot close", name.c_str()) != 0) return -1;
+    for (size_t at = 0; at < order->size();) {
+        size_t left = merged.size() + (order->size() - at);
+        size_t take = left > fan_in ? std::min({fan_in, left - fan_in + 1, order->size() - at}) : 1;
+        std::vector<unsigned> group(order->begin() + (long)at, order->begin() + (long)(at + take));
+        at += take;
+        unsigned number = group[0];
+        if (take > 1 && merge_into_chunk(ts, group, &number) != 0) return -1;
         merged.push_back(number);
     }
     order->swap(merged);
