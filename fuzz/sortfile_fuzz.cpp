@@ -2,10 +2,10 @@
 // Input: one byte for the budget (16 to 527 bytes), one byte of options (the
 // order: cmp_str or cmp_strlen; sorting the file onto itself), then the file.
 // On success the output must be the input's lines, each ended by a line feed
-// and kept whole (NUL bytes included): nothing lost, nothing added.  Under
-// cmp_str they come in byte order; under cmp_strlen, which sees a line up to
-// its first NUL, in an order that never puts a line before one the comparison
-// ranks lower.  A failure is allowed only where the budget cannot hold a line
+// and kept whole (NUL bytes included): nothing lost, nothing added.  The
+// comparison sees a line up to its first NUL.  Under cmp_str the lines come in
+// the order std::stable_sort gives (lines it ranks equal keep their input
+// order); under cmp_strlen no line comes before one it ranks lower.  A failure is allowed only where the budget cannot hold a line
 // (its bytes, its line feed and one line pointer), and it must leave the
 // input as it was.  No chunk file outlives a sort, except the copy of a single
 // chunk that could not be renamed.
@@ -130,7 +130,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
             return compare(&pa, &pb) < 0;
         };
         if (!by_length)
-            std::sort(want.begin(), want.end());
+            std::stable_sort(want.begin(), want.end(), before);
         else if (std::is_sorted(got.begin(), got.end(), before))
             std::sort(want.begin(), want.end()), std::sort(got.begin(), got.end());
         else

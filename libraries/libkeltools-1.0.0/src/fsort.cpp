@@ -573,17 +573,20 @@ int replace_file_with(const char *from, const char *to)
  * The eight-byte read may pass the terminating NUL: every string sorted here
  * lies in the chunk buffer, followed by pointer slots and eight spare bytes.
  */
+// Clears the bytes of a little-endian word from its first NUL byte on.
+static inline uint64_t clear_from_nul(uint64_t w)
+{
+    uint64_t zero = (w - 0x0101010101010101ULL) & ~w & 0x8080808080808080ULL;
+    if (zero == 0) return w;
+    int keep = __builtin_ctzll(zero) / 8;  // bytes before the first NUL
+    return keep == 0 ? 0 : w & (~0ULL >> (64 - 8 * keep));
+}
+
 static inline uint64_t word_at(const char *s)
 {
     uint64_t w;
     memcpy(&w, s, sizeof w);
-    w = le64toh(w);
-    uint64_t zero = (w - 0x0101010101010101ULL) & ~w & 0x8080808080808080ULL;
-    if (zero != 0) {
-        int keep = __builtin_ctzll(zero) / 8;  // bytes before the first NUL
-        w = keep == 0 ? 0 : w & (~0ULL >> (64 - 8 * keep));
-    }
-    return __builtin_bswap64(w);
+    return __builtin_bswap64(clear_from_nul(le64toh(w)));
 }
 
 static void insertion_sort_strings(char **a, size_t n, size_t d)
@@ -724,15 +727,6 @@ struct LineRef {
     size_t len;
 };
 
-// Byte order over whole lines.  It orders as strcmp does and breaks strcmp's
-// ties (lines equal up to a NUL) by the bytes behind it, so the order of the
-// output depends only on its lines.
-inline int compare_bytes(const char *a, size_t la, const char *b, size_t lb)
-{
-    int c = memcmp(a, b, std::min(la, lb));
-    return c != 0 ? c : three_way(la, lb);
-}
-
 // One external sort's names, settings and temporary files.
 struct TextSort {
     const char *fn1, *fn2, *temp_path;
@@ -872,8 +866,9 @@ bool write_refs(FILE *f, const std::vector<LineRef> &refs)
  * array is sorted in place: cmp_str by the radix sort, any other order by the
  * library's qsort, so that lines it calls equal keep the arrangement qsort
  * gives them.  A chunk with a NUL inside a line sorts its line list instead
- * (the lengths cannot be told from the strings): by bytes, or stably by the
- * comparison, which sees each line up to its first NUL.
+ * (the lengths cannot be told from the strings), stably by the comparison,
+ * which sees each line up to its first NUL: lines it ranks equal keep their
+ * input order.
  */
 void sort_strings(const TextSort &ts, char **lines, size_t n, char *base)
 {
@@ -883,15 +878,8 @@ void sort_strings(const TextSort &ts, char **lines, size_t n, char *base)
 
 void sort_refs(const TextSort &ts, std::vector<LineRef> &refs)
 {
-    if (ts.byte_order) {
-        std::sort(refs.begin(), refs.end(), [](const LineRef &a, const LineRef &b) {
-            return compare_bytes(a.text, a.len, b.text, b.len) < 0;
-        });
-    } else {
-        std::stable_sort(refs.begin(), refs.end(), [&](const LineRef &a, const LineRef &b) {
-            return ts.compare(&a.text, &b.text) < 0;
-        });
-    }
+    std::stable_sort(refs.begin(), refs.end(),
+                     [&](const LineRef &a, const LineRef &b) { return ts.compare(&a.text, &b.text) < 0; });
 }
 
 // Sorts one chunk and writes it to a new chunk file; -1 after a warning.
@@ -1080,29 +1068,31 @@ struct ChunkReader {
     linebuf_t lb;
     char *line;
     size_t len;
-    uint64_t head;  // byte order: the line's first eight bytes as a big-endian number, zero-padded
+    uint64_t head;  // byte order: the line's first eight bytes, as head_of gives them
     unsigned rank;
     std::string previous;
 };
 
-// A line's first eight bytes (zeros past its end) as a big-endian number:
-// lines whose heads differ are ordered by them as compare_bytes orders them.
+// A line's first eight bytes as a big-endian number, the bytes from its
+// first NUL or its end on cleared: lines whose heads differ are ordered by
+// them as strcmp orders them.
 inline uint64_t head_of(const char *line, size_t len)
 {
     uint64_t w = 0;
     memcpy(&w, line, std::min(len, sizeof w));
-    return be64toh(w);
+    return __builtin_bswap64(clear_from_nul(le64toh(w)));
 }
 
-// The byte order over the readers' current lines; most pairs differ in their
-// heads and need no look at the lines themselves.
+// strcmp's order over the readers' current lines, ties to the lower chunk
+// (an earlier part of the input); most pairs differ in their heads and need
+// no look at the lines themselves.
 struct ByteKey {
     const ChunkReader *rd;
     bool done(int i) const { return rd[i].line == NULL; }
     int operator()(int a, int b) const
     {
         if (rd[a].head != rd[b].head) return rd[a].head < rd[b].head ? -1 : 1;
-        return compare_bytes(rd[a].line, rd[a].len, rd[b].line, rd[b].len);
+        return strcmp(rd[a].line, rd[b].line);
     }
 };
 
