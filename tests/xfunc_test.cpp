@@ -5,6 +5,7 @@
 
 #include <fcntl.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -251,3 +252,28 @@ TEST(StreamIo, WritesAllOrStopsAndReadsShortAtTheEnd)
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.err, std::string("cannot close file stream (") + strerror(ENOSPC) + ")\n");
 }
+
+namespace {
+
+// Closed standard descriptors are filled with the null device, in order, so
+// the next file opened gets a number above 2; open ones are left alone.
+TEST(StandardDescriptors, ClosedOnesAreOpenedOnTheNullDevice)
+{
+    kt_test::TempDir dir;
+    auto r = kt_test::run_in_child([&] {
+        close(0);
+        close(2);
+        xopen_std_fds();
+        int fd = open(dir.file("f").c_str(), O_WRONLY | O_CREAT, 0600);
+        struct stat null_device, in, err;
+        stat("/dev/null", &null_device);
+        fstat(0, &in);
+        fstat(2, &err);
+        printf("%d %d %d %d", fd > 2, in.st_rdev == null_device.st_rdev, err.st_rdev == null_device.st_rdev,
+               fcntl(0, F_GETFL) & O_ACCMODE);
+    });
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out, "1 1 1 0");   // 0 is O_RDONLY
+}
+
+}  // namespace

@@ -1314,6 +1314,7 @@ int sort_text(TextSort &ts, int fd, char *buf, size_t alloc)
 int sortfile(const char *fn1, const char *fn2, int (*compare)(const void *, const void *),
              int msize, const char *temp_path)
 {
+    xopen_std_fds();  // no temporary file may take a standard descriptor
     TextSort ts{fn1, fn2, temp_path, compare, msize, (unsigned)getpid(), compare == cmp_str, false, 0644, 0, {}};
     if (msize <= 0) {
         warning1("invalid msize %d in sortfile()\n", msize);
@@ -1619,6 +1620,7 @@ int sort_records(RecordSort &rs, int fh_in, int fh_out, int nmemb, int msize)
 int fsort(int fh_in, int fh_out, int nmemb, int size, CompareFn compar, SortFn sort1, int msize,
           const char *tmp_path)
 {
+    xopen_std_fds();  // no temporary file may take a standard descriptor
     RecordSort rs{size, compar, sort1, 0, tmp_path, (int)getpid(), false, 0, {}};
     return sort_records(rs, fh_in, fh_out, nmemb, msize);
 }
@@ -1630,6 +1632,7 @@ int fsort(int fh_in, int fh_out, int nmemb, int size, CompareFn compar, SortFn s
 int fsort_old(int fh_in, int fh_out, int nmemb, int size, CompareFn compar, SortFn sort1, int msize,
               const char *tmp_path)
 {
+    xopen_std_fds();  // no temporary file may take a standard descriptor
     RecordSort rs{size, compar, sort1, 0, tmp_path, (int)getpid(), true, 0, {}};
     return sort_records(rs, fh_in, fh_out, nmemb, msize);
 }
