@@ -11,28 +11,9 @@
 #include <string>
 #include <vector>
 
-namespace {
+using kt_test::cp1251;
 
-// UTF-8 text to Windows-1251 (ASCII and the Russian alphabet suffice here).
-std::string cp1251(const std::string &utf8)
-{
-    std::string out;
-    for (size_t i = 0; i < utf8.size(); i++) {
-        unsigned char c = (unsigned char)utf8[i];
-        if (c < 0x80) {
-            out += (char)c;
-            continue;
-        }
-        unsigned code = ((c & 0x1f) << 6) | ((unsigned char)utf8[++i] & 0x3f);
-        if (code == 0x401)
-            out += '\xa8';
-        else if (code == 0x451)
-            out += '\xb8';
-        else
-            out += (char)(0xc0 + (code - 0x410));
-    }
-    return out;
-}
+namespace {
 
 const std::string buy = cp1251("Купля");
 const std::string sale = cp1251("Продажа");

@@ -10,8 +10,6 @@
 
 #include <gtest/gtest.h>
 
-#include <sched.h>
-#include <sys/mount.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -25,14 +23,15 @@
 
 using kt_test::ChildResult;
 using kt_test::file_exists;
+using kt_test::kNoMounts;
+using kt_test::make_read_only;
 using kt_test::read_file;
+using kt_test::reason;
 using kt_test::run_in_child;
 using kt_test::TempDir;
 using kt_test::write_file;
 
 namespace {
-
-constexpr int kNoMounts = 77;
 
 // One accepted trade (a buy, "Купля" in cp1251) and one header row.
 const std::string trade_file =
@@ -47,11 +46,6 @@ const std::string trade_line = "05.03.2013 10:07:31 " + std::string(11, ' ') + "
                                std::string(5, ' ') + "Gazprom 1  142.50000 " +
                                std::string(7, ' ') + "1425.000 0.500\n";
 const std::string garbage_line = "-1| <th>header</th>\n";
-
-std::string reason(int err)
-{
-    return std::string("(") + strerror(err) + ")";
-}
 
 bool ends_with(const std::string &s, const std::string &tail)
 {
@@ -138,13 +132,7 @@ TEST(AnalyzerOutputs, AnOutputThatCannotBeOpenedStopsTheRunAndKeepsEarlierFiles)
 TEST(AnalyzerOutputs, AReadOnlyDirectoryStopsAtTheFirstOutput)
 {
     RunDir run;
-    auto r = run_analyzer(run.dir.path(), [&] {
-        std::string d = run.dir.path();
-        return unshare(CLONE_NEWNS) == 0 &&
-               mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0 &&
-               mount(d.c_str(), d.c_str(), nullptr, MS_BIND, nullptr) == 0 &&
-               mount(nullptr, d.c_str(), nullptr, MS_REMOUNT | MS_BIND | MS_RDONLY, nullptr) == 0;
-    });
+    auto r = run_analyzer(run.dir.path(), [&] { return make_read_only(run.dir.path()); });
     if (r.exited && r.status == kNoMounts)
         GTEST_SKIP() << "mount namespaces are not available here";
     EXPECT_EQ(r.status, 1);
