@@ -220,17 +220,19 @@ int linebuf_close(linebuf_t *lb);
 /* Sorts the lines of fn1 into fn2 (which may be the same file) holding at most
  * msize bytes of lines in memory; sorted chunks go to temp_path as
  * "sortfile.<pid>.<i>" and are merged.  compare gets pointers to line pointers
- * (cmp_str, cmp_strlen).  Every output line ends in a line feed, a last input
- * line without one included.  Returns 0, or -1 after a warning on standard error. */
+ * (cmp_str, cmp_strlen), which see a line up to its first NUL; lines are written
+ * whole.  Every output line ends in a line feed, a last input line without one
+ * included.  Returns 0, or -1 after a warning on standard error; a failure
+ * leaves no chunk file, and an fn2 that is fn1 as it was. */
 int sortfile(const char *fn1, const char *fn2, int (*compare)(const void *, const void *),
              int msize, const char *temp_path);
 
 /* Sorts nmemb records of size bytes from the current position of fh_in to the
  * current position of fh_out within a work area of msize bytes; runs go to
  * tmp_path as "<pid>-<i>" and are removed.  sort1 sorts in memory (qsort fits).
- * More runs than the work area can merge at once are merged in passes.
- * Returns 0; -1 (nothing read) when the input does not fit in msize and msize
- * holds fewer than 2 records.  Failures end the process. */
+ * Runs are merged at most 16 at a time, in passes.  Returns 0; -1 (nothing
+ * read) when the input does not fit in msize and msize holds fewer than 2
+ * records.  Failures end the process after removing the run files. */
 int fsort(int fh_in, int fh_out, int nmemb, int size, int (*compar)(const void *, const void *),
           void (*sort1)(void *, size_t, size_t, int (*)(const void *, const void *)),
           int msize, const char *tmp_path);
