@@ -19,6 +19,8 @@
 
 #include <dirent.h>
 #include <malloc.h>
+#include <sys/stat.h>
+#include <unistd.h>
 #ifdef __SSE2__
 #include <emmintrin.h>
 #endif
@@ -921,11 +923,18 @@ static int parse_cells(const cell_t *w, int nw, transaction_t *T)
     return r;
 }
 
+// What the row loop saw beyond the rows it wrote out.
+typedef struct {
+    int rejected;    // rows of sixteen cells that failed a check (codes -2 and -4)
+    bool unclosed;   // the text ended inside a row: a "<tr>" without a later "</tr>"
+} row_tally_t;
+
 // Reads the rows of one loaded trade file (len bytes and a NUL); each
 // "</tr>" that ends a row is overwritten with a NUL.  An embedded NUL ends
 // the text, as does a "<tr>" without a later "</tr>".
-static void import_rows(char *text, size_t len, trade_array_t *A, FILE *fpo1, FILE *fpo2)
+static row_tally_t import_rows(char *text, size_t len, trade_array_t *A, FILE *fpo1, FILE *fpo2)
 {
+    row_tally_t tally = {0, false};
     const char *nul = (const char *)memchr(text, 0, len);
     const char *end = nul ? nul : text + len;
     lt_walk_t walk;
@@ -939,8 +948,10 @@ static void import_rows(char *text, size_t len, trade_array_t *A, FILE *fpo1, FI
         cell_t w[row_cells + 1];
         int nw;
         char *close = (char *)cut_row(&walk, w, &nw);
-        if (!close)
+        if (!close) {
+            tally.unclosed = true;
             break;
+        }
         *close = 0;
         transaction_t *slot = next_slot(A);
         int r = parse_cells(w, nw, slot);
@@ -948,12 +959,267 @@ static void import_rows(char *text, size_t len, trade_array_t *A, FILE *fpo1, FI
             write_trade_line(fpo1, slot);
             A->nt++;
         } else {
+            tally.rejected += r == -2 || r == -4;
             fprintf(fpo2, "%d| ", r);
             fwrite_unlocked(row, 1, (size_t)(close - row), fpo2);
             putc_unlocked('\n', fpo2);
         }
         walk_skip_to(&walk, close + 1);
     }
+    return tally;
+}
+
+/* ---- trade files: loading, UTF-8 exports, warnings ---- */
+
+// Some editors save a trade file in UTF-8.  Such a file is recognised when
+// all of it is strict UTF-8 (shortest forms, no surrogates, nothing beyond
+// U+10FFFF; a character cut off by the end of the file is allowed) and it
+// starts with a byte-order mark or holds a Cyrillic letter (U+0400 to
+// U+04FF).  Windows-1251 text with Cyrillic letters practically never
+// passes: its letters are lead bytes followed by lead bytes.  A recognised
+// file is converted to Windows-1251 in place before its rows are read, so it
+// imports exactly like the terminal's own export.
+
+static const char utf8_bom[] = "\xEF\xBB\xBF";
+
+// Code points of the Windows-1251 bytes 0x80 to 0xBF (0x98 is unassigned);
+// the bytes 0xC0 to 0xFF are U+0410 to U+044F in order.
+static const uint16_t cp1251_upper[64] = {
+    0x0402, 0x0403, 0x201A, 0x0453, 0x201E, 0x2026, 0x2020, 0x2021,   // 0x80
+    0x20AC, 0x2030, 0x0409, 0x2039, 0x040A, 0x040C, 0x040B, 0x040F,   // 0x88
+    0x0452, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,   // 0x90
+    0x0000, 0x2122, 0x0459, 0x203A, 0x045A, 0x045C, 0x045B, 0x045F,   // 0x98
+    0x00A0, 0x040E, 0x045E, 0x0408, 0x00A4, 0x0490, 0x00A6, 0x00A7,   // 0xA0
+    0x0401, 0x00A9, 0x0404, 0x00AB, 0x00AC, 0x00AD, 0x00AE, 0x0407,   // 0xA8
+    0x00B0, 0x00B1, 0x0406, 0x0456, 0x0491, 0x00B5, 0x00B6, 0x00B7,   // 0xB0
+    0x0451, 0x2116, 0x0454, 0x00BB, 0x0458, 0x0405, 0x0455, 0x0457,   // 0xB8
+};
+
+// The Windows-1251 byte of a code point of U+0080 or above, or "?" when the
+// code page has none.
+static unsigned char cp1251_byte(uint32_t code)
+{
+    if (code >= 0x410 && code <= 0x44F)
+        return (unsigned char)(0xC0 + (code - 0x410));
+    for (int k = 0; k < 64; k++)
+        if (cp1251_upper[k] == code)
+            return (unsigned char)(0x80 + k);
+    return '?';
+}
+
+// Decodes the character of several bytes that starts at s[0] (n bytes
+// left, s[0] >= 0x80) into *code.  Returns its length; 0 when the bytes are
+// not a character of strict UTF-8; -1 when they begin one but the text ends
+// first.
+static int utf8_decode(const unsigned char *s, size_t n, uint32_t *code)
+{
+    unsigned char c = s[0], lo = 0x80, hi = 0xBF;   // the bounds of the second byte
+    int len;
+    uint32_t cp;
+    if (c >= 0xC2 && c <= 0xDF) {
+        len = 2, cp = c & 0x1F;
+    } else if (c >= 0xE0 && c <= 0xEF) {
+        len = 3, cp = c & 0x0F;
+        lo = c == 0xE0 ? 0xA0 : lo;   // no overlong forms
+        hi = c == 0xED ? 0x9F : hi;   // no surrogates
+    } else if (c >= 0xF0 && c <= 0xF4) {
+        len = 4, cp = c & 0x07;
+        lo = c == 0xF0 ? 0x90 : lo;   // no overlong forms
+        hi = c == 0xF4 ? 0x8F : hi;   // nothing beyond U+10FFFF
+    } else {
+        return 0;
+    }
+    for (int k = 1; k < len; k++) {
+        if ((size_t)k == n)
+            return -1;
+        if (s[k] < (k == 1 ? lo : 0x80) || s[k] > (k == 1 ? hi : 0xBF))
+            return 0;
+        cp = cp << 6 | (s[k] & 0x3F);
+    }
+    *code = cp;
+    return len;
+}
+
+// Whether text[0..len) is a trade file saved in UTF-8 (see above).
+static bool is_utf8_export(const char *text, size_t len)
+{
+    const unsigned char *s = (const unsigned char *)text;
+    bool marked = len >= 3 && memcmp(s, utf8_bom, 3) == 0;
+    for (size_t i = 0; i < len;) {
+        if (s[i] < 0x80) {
+            i++;
+            continue;
+        }
+        uint32_t code;
+        int n = utf8_decode(s + i, len - i, &code);
+        if (n == 0)
+            return false;
+        if (n < 0)
+            break;
+        marked |= code >= 0x400 && code <= 0x4FF;
+        i += n;
+    }
+    return marked;
+}
+
+// Converts a text that is_utf8_export() accepted to Windows-1251 in place:
+// the byte-order mark and a character cut off at the end are dropped, a
+// character the code page lacks becomes one "?".  Returns the new length;
+// a NUL follows the text.
+static size_t utf8_to_cp1251(char *text, size_t len)
+{
+    unsigned char *s = (unsigned char *)text, *o = s;
+    size_t i = len >= 3 && memcmp(s, utf8_bom, 3) == 0 ? 3 : 0;
+    while (i < len) {
+        if (s[i] < 0x80) {
+            *o++ = s[i++];
+            continue;
+        }
+        uint32_t code;
+        int n = utf8_decode(s + i, len - i, &code);
+        if (n <= 0)
+            break;
+        *o++ = cp1251_byte(code);
+        i += (size_t)n;
+    }
+    *o = 0;
+    return (size_t)(o - s);
+}
+
+// A trade file whose length changes while it is read (the terminal is
+// rewriting it) is not taken; this is the reason given for it.
+static const int changed_while_read = EAGAIN;
+
+// A trade file as loaded: its bytes and a NUL.
+typedef struct {
+    const char *name;
+    char *text;
+    size_t len;
+    bool announced;   // its reading line is out already
+} trade_text_t;
+
+// Reads the open file fp of length f->len into a new buffer.  Returns 0, or
+// the reason (an errno value) why the file cannot be taken.
+static int read_trade_text(trade_text_t *f, FILE *fp)
+{
+    char *buffer = (char *)malloc(f->len + 2);
+    if (!buffer) {
+        // xmalloc stops the run naming the size; the file's line goes first.
+        warning1("reading %s...\n", f->name);
+        f->announced = true;
+        buffer = (char *)xmalloc(f->len + 2);
+    }
+    setvbuf(fp, nullptr, _IONBF, 0);
+    size_t got = fread(buffer, 1, f->len + 1, fp);   // one byte more shows a file that grew
+    int reason = ferror(fp) ? (errno ? errno : EIO) : got != f->len ? changed_while_read : 0;
+    if (reason) {
+        free(buffer);
+        return reason;
+    }
+    buffer[f->len] = 0;
+    f->text = buffer;
+    return 0;
+}
+
+// Loads a trade file whole.  Returns 0, or the reason (an errno value) why it
+// cannot be read.  A directory or any other file that is not a regular one
+// is not opened (a pipe would wait for a writer).
+static int load_trade_text(trade_text_t *f)
+{
+    struct stat st;
+    if (stat(f->name, &st) != 0)
+        return errno;
+    if (!S_ISREG(st.st_mode))
+        return S_ISDIR(st.st_mode) ? EISDIR : ESPIPE;
+    FILE *fp = fopen(f->name, "rb");
+    if (!fp)
+        return errno;
+    int reason;
+    if (fstat(fileno(fp), &st) != 0)
+        reason = errno;
+    else if (!S_ISREG(st.st_mode))
+        reason = ESPIPE;
+    else if ((uintmax_t)st.st_size > SIZE_MAX - 2)
+        reason = EFBIG;
+    else
+        f->len = (size_t)st.st_size, reason = read_trade_text(f, fp);
+    fclose(fp);
+    return reason;
+}
+
+// Imports one trade file: its reading line, then a warning when it cannot
+// be read or when its text ends inside a row.  Returns the number of its
+// trade rows that were rejected.
+static int import_trade_file(const char *name, trade_array_t *A, FILE *fpo1, FILE *fpo2)
+{
+    trade_text_t f = {name, nullptr, 0, false};
+    if (int reason = load_trade_text(&f)) {
+        if (!f.announced)
+            warning1("reading %s...\n", name);
+        warning1("warning: cannot read %s (%s)\n", name, strerror(reason));
+        return 0;
+    }
+    bool utf8 = is_utf8_export(f.text, f.len);
+    if (utf8)
+        f.len = utf8_to_cp1251(f.text, f.len);
+    if (!f.announced)
+        warning1(utf8 ? "reading %s (UTF-8)...\n" : "reading %s...\n", name);
+    row_tally_t tally = import_rows(f.text, f.len, A, fpo1, fpo2);
+    free(f.text);
+    if (tally.unclosed)
+        warning1("warning: %s: the last table row is not closed; it was not read\n", name);
+    return tally.rejected;
+}
+
+// After the last trade file: how many trade rows were rejected, if any.
+static void warn_rejected_rows(int rejected)
+{
+    if (rejected > 0)
+        warning1("warning: %d trade rows rejected, see garbage.txt\n", rejected);
+}
+
+/* ---- command line ---- */
+
+static const char usage_text[] =
+    "usage: varnock [folder]\n"
+    "       varnock --help | --version\n"
+    "Reads every sdelki*.xls trade file (HTML tables of executed trades, in\n"
+    "Windows-1251 or UTF-8) of the folder, the current one when none is named,\n"
+    "and writes imported.txt, garbage.txt, orders.txt, report-YYYY.html and\n"
+    "report.html there.  Progress and totals go to standard error.\n"
+    "  -h, --help     print this help and exit\n"
+    "      --version  print the version and exit\n";
+
+// Reads the arguments from left to right: --help and --version answer on
+// standard output and end the process, anything else starting with "-" or a
+// second folder stops it.  Returns the folder named, or null.
+static const char *parse_arguments(int argc, char **argv)
+{
+    const char *folder = nullptr;
+    for (int i = 1; i < argc; i++) {
+        const char *arg = argv[i];
+        if (strcmp(arg, "--help") == 0 || strcmp(arg, "-h") == 0) {
+            fputs(usage_text, stdout);
+            exit(0);
+        }
+        if (strcmp(arg, "--version") == 0) {
+            fputs("varnock " VARNOCK_VERSION "\n", stdout);
+            exit(0);
+        }
+        if (arg[0] == '-')
+            error1("unknown option %s (see varnock --help)\n", arg);
+        if (folder)
+            error1("too many arguments (see varnock --help)\n");
+        folder = arg;
+    }
+    return folder;
+}
+
+// Makes the folder named on the command line, if any, the one the run works in.
+static void enter_folder(const char *folder)
+{
+    if (folder && chdir(folder) != 0)
+        error1("cannot change to directory %s (%s)\n", folder, strerror(errno));
 }
 
 static bool is_trade_file(const char *name)
@@ -961,24 +1227,21 @@ static bool is_trade_file(const char *name)
     return fnmatch1("sdelki*.xls", name, FNMATCH1_CASEFOLD) == 0;
 }
 
-// Imports every trade file of the current directory, in listing order.
-static void import_trade_files(trade_array_t *A, FILE *fpo1, FILE *fpo2)
+// Imports every trade file of the current directory, in listing order;
+// returns the number of trade rows rejected.
+static int import_trade_files(trade_array_t *A, FILE *fpo1, FILE *fpo2)
 {
     DIR *dir = opendir(".");
     if (!dir)
         error1("failed to scan current directory\n");
+    int rejected = 0;
     while (struct dirent *entry = readdir(dir)) {
         if (!is_trade_file(entry->d_name))
             continue;
-        warning1("reading %s...\n", entry->d_name);
-        char *text = nullptr;
-        long len = load_file(entry->d_name, &text);
-        if (len <= 0)
-            continue;
-        import_rows(text, (size_t)len, A, fpo1, fpo2);
-        free(text);
+        rejected += import_trade_file(entry->d_name, A, fpo1, fpo2);
     }
     closedir(dir);
+    return rejected;
 }
 
 /* ---- de-duplication, totals and consolidation ---- */
@@ -2017,16 +2280,18 @@ static void reuse_file_buffers()
     mallopt(M_TRIM_THRESHOLD, 1 << 30);
 }
 
-int main()
+int main(int argc, char **argv)
 {
     xopen_std_fds();
+    enter_folder(parse_arguments(argc, argv));
     reuse_file_buffers();
     FILE *fpo1 = open_output("imported.txt");
     FILE *fpo2 = open_output("garbage.txt");
     allocate_trades(&trades);
-    import_trade_files(&trades, fpo1, fpo2);
+    int rejected = import_trade_files(&trades, fpo1, fpo2);
     xfclose(fpo1);
     xfclose(fpo2);
+    warn_rejected_rows(rejected);
     if (trades.nt == 0)
         error1("no transactions were found\n");
     warning1("%d transactions imported\n", trades.nt);

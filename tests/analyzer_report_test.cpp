@@ -7,7 +7,6 @@
 #include "test_support.h"
 
 #include <gtest/gtest.h>
-#include <iconv.h>
 #include <unistd.h>
 
 #include <regex>
@@ -18,18 +17,7 @@ namespace {
 
 // The expectations are written in UTF-8 here and stored as the pages store
 // them, in Windows-1251.
-std::string cp1251(const std::string &utf8)
-{
-    iconv_t cd = iconv_open("CP1251", "UTF-8");
-    std::string in = utf8, out(utf8.size(), '\0');
-    char *ip = in.data(), *op = out.data();
-    size_t il = in.size(), ol = out.size();
-    size_t rc = iconv(cd, &ip, &il, &op, &ol);
-    iconv_close(cd);
-    EXPECT_NE(rc, (size_t)-1);
-    out.resize(out.size() - ol);
-    return out;
-}
+using kt_test::cp1251;
 
 transaction_t trade(const char *when, const char *stock, int direction, double price,
                     double amount, double commission = 0)

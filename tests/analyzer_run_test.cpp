@@ -11,28 +11,9 @@
 #include <string>
 #include <vector>
 
-namespace {
+using kt_test::cp1251;
 
-// UTF-8 text to Windows-1251 (ASCII and the Russian alphabet suffice here).
-std::string cp1251(const std::string &utf8)
-{
-    std::string out;
-    for (size_t i = 0; i < utf8.size(); i++) {
-        unsigned char c = (unsigned char)utf8[i];
-        if (c < 0x80) {
-            out += (char)c;
-            continue;
-        }
-        unsigned code = ((c & 0x1f) << 6) | ((unsigned char)utf8[++i] & 0x3f);
-        if (code == 0x401)
-            out += '\xa8';
-        else if (code == 0x451)
-            out += '\xb8';
-        else
-            out += (char)(0xc0 + (code - 0x410));
-    }
-    return out;
-}
+namespace {
 
 const std::string buy = cp1251("Купля");
 const std::string sale = cp1251("Продажа");
@@ -87,10 +68,11 @@ TEST(Run, ACompleteRunWritesEveryFileAndConsoleLine)
                        "</table></html>\n";
     r.put("sdelki_a.xls", file);
     r.put("notes.txt", row("05.03.2013 10:00:00", "1", "1", "X", "X", buy, "1", "1", "0"));
-    r.run(" --ignored arguments");
+    r.run();
     EXPECT_EQ(r.result.status, 0);
     EXPECT_EQ(r.result.out, "");
     EXPECT_EQ(r.result.err, "reading sdelki_a.xls...\n"
+                            "warning: 2 trade rows rejected, see garbage.txt\n"
                             "5 transactions imported\n"
                             "4 unique transactions\n"
                             "Spent:  4,620\n"

@@ -13,9 +13,7 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
-#include <sched.h>
 #include <signal.h>
-#include <sys/mount.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -30,8 +28,13 @@
 #include <vector>
 
 using kt_test::ChildResult;
+using kt_test::kNoMounts;
+using kt_test::make_read_only;
+using kt_test::mount_small_tmpfs;
 using kt_test::read_file;
+using kt_test::reason;
 using kt_test::run_in_child;
+using kt_test::run_with_mounts;
 using kt_test::TempDir;
 using kt_test::write_file;
 
@@ -40,46 +43,6 @@ namespace {
 // Where the blocks that use up the heap go, so that their calls stay.
 void *volatile heap_sink;
 
-// Exit status of a child that could not set up its mount namespace.
-constexpr int kNoMounts = 77;
-
-std::string reason(int err)
-{
-    return std::string("(") + strerror(err) + ")";
-}
-
-// In a child process only: gives the process a private mount namespace, so
-// that mounts vanish with it.  False when the system does not allow it.
-bool private_mounts()
-{
-    return unshare(CLONE_NEWNS) == 0 &&
-           mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0;
-}
-
-// In a child process only: a fresh tmpfs of the given size at dir.
-bool mount_small_tmpfs(const std::string &dir, const char *size)
-{
-    std::string options = std::string("size=") + size;
-    return private_mounts() && mount("tmpfs", dir.c_str(), "tmpfs", 0, options.c_str()) == 0;
-}
-
-// In a child process only: dir, with what it holds, becomes read-only.
-bool make_read_only(const std::string &dir)
-{
-    return private_mounts() && mount(dir.c_str(), dir.c_str(), nullptr, MS_BIND, nullptr) == 0 &&
-           mount(nullptr, dir.c_str(), nullptr, MS_REMOUNT | MS_BIND | MS_RDONLY, nullptr) == 0;
-}
-
-// Runs fn in a child whose mounts were prepared by setup; a child that could
-// not prepare them exits with kNoMounts.
-ChildResult run_with_mounts(const std::function<bool()> &setup, const std::function<void()> &fn)
-{
-    return run_in_child([&] {
-        if (!setup())
-            _exit(kNoMounts);
-        fn();
-    });
-}
 
 // The address space is limited to 256 MiB in the child before fn runs.
 ChildResult run_with_small_address_space(const std::function<void()> &fn)

@@ -1,6 +1,10 @@
 #include "keltools.h"
+#include "fnmatch1_reference.h"
 
 #include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
 
 namespace {
 
@@ -87,4 +91,57 @@ TEST(Fnmatch, MalformedPatternsAreLiteral)
     EXPECT_TRUE(matches("\\*", "\\x", FNMATCH1_NOESCAPE));
     EXPECT_TRUE(matches("\\*", "\\", FNMATCH1_NOESCAPE));
     EXPECT_FALSE(matches("\\*", "x", FNMATCH1_NOESCAPE));
+}
+
+TEST(Fnmatch, StarsAfterTheFirstLeaveSlashesAndPeriodsAsRuled)
+{
+    const int path = FNMATCH1_PATHNAME, period = FNMATCH1_PERIOD;
+    // "*/" goes to the next "/" and keeps the period rule; a star followed by
+    // anything else lifts it for the rest of the pattern.
+    EXPECT_FALSE(matches("x*/*", "xy/.z", path | period));
+    EXPECT_TRUE(matches("*x/*", "ax/.z", path | period));
+    // A star stops at "/", but an escaped "/" after it is an ordinary character.
+    EXPECT_FALSE(matches("a*b", "a/b", path));
+    EXPECT_TRUE(matches("*\\/b", "a/b", path));
+    EXPECT_TRUE(matches("a*c", "abc/d", FNMATCH1_LEADING_DIR));
+    EXPECT_TRUE(matches("a*", "ab/c", path | FNMATCH1_LEADING_DIR));
+    EXPECT_FALSE(matches("a*", "ab/c", path));
+}
+
+// Many star groups neither exhaust the stack nor take exponential time.
+TEST(Fnmatch, ManyStarGroups)
+{
+    std::string pattern;
+    for (int i = 0; i < 1000000; i++)
+        pattern += "*a";
+    EXPECT_TRUE(matches(pattern.c_str(), std::string(1000000, 'a').c_str()));
+    EXPECT_FALSE(matches(pattern.c_str(), std::string(999999, 'a').c_str()));
+
+    EXPECT_FALSE(matches("*a*a*a*a*a*a*b", std::string(200, 'a').c_str()));
+    EXPECT_TRUE(matches("*a*a*a*a*a*a*b", (std::string(199, 'a') + "b").c_str()));
+}
+
+// Every pattern of up to four characters from the special ones, against every
+// short name, under every flag combination: the same results as the
+// recursive matcher the library had before.
+TEST(Fnmatch, AgreesWithTheRecursiveMatcherOnAllShortPatterns)
+{
+    auto all_words = [](const std::string &alphabet, size_t longest) {
+        std::vector<std::string> words = {""};
+        for (size_t i = 0; i < words.size(); i++)
+            if (words[i].size() < longest)
+                for (char c : alphabet)
+                    words.push_back(words[i] + c);
+        return words;
+    };
+    std::vector<std::string> patterns = all_words("a/.*?[]\\", 4), names = all_words("a/.b", 3);
+    int differences = 0;
+    for (const std::string &pattern : patterns)
+        for (const std::string &name : names)
+            for (int flags = 0; flags < 32; flags++)
+                if (fnmatch1(pattern.c_str(), name.c_str(), flags) !=
+                    fnmatch1_reference::fnmatch1(pattern.c_str(), name.c_str(), flags))
+                    if (differences++ < 5)
+                        ADD_FAILURE() << "pattern '" << pattern << "' name '" << name << "' flags " << flags;
+    EXPECT_EQ(differences, 0);
 }

@@ -225,30 +225,19 @@ TEST_F(ExecLookup, BareNamesInTheCurrentDirectoryAndOnThePath)
     }
 }
 
-TEST(ChunkAdd, CopiesGoBackToBackInQuarterMegabyteBlocks)
+// Copies of every size, megabytes of them in all, and each one still holds
+// its text after all the others were added: none moves or overlaps another.
+TEST(ChunkAdd, CopiesStayWholeAndApart)
 {
-    // A string larger than a block gets a block of its own (length + 2), whose
-    // last byte is not enough for anything else.
-    const std::string huge(300000, 'h');
-    char *h = add(huge);
-    EXPECT_EQ(std::string(h), huge);
-    char *x = add("x");
-    EXPECT_NE(x, h + huge.size() + 1);
-
-    // "x" opened a fresh block of 262,144 bytes: 2 bytes used; strings of 999
-    // characters take 1000 bytes and need 1002 free, so 262 more fit.
-    const std::string piece(999, 'p');
+    std::vector<std::string> texts = {std::string(300000, 'h'), ""};
+    for (int i = 0; i < 1500; i++)
+        texts.push_back(std::string((size_t)(i * 7 % 1200), (char)('a' + i % 26)) + std::to_string(i));
+    texts.push_back(std::string(600000, 'z'));
     std::vector<char *> copies;
-    for (int i = 0; i < 263; i++)
-        copies.push_back(add(piece));
-    EXPECT_EQ(copies[0], x + 2);
-    for (int i = 1; i < 262; i++)
-        ASSERT_EQ(copies[i], copies[i - 1] + 1000) << i;
-    EXPECT_NE(copies[262], copies[261] + 1000);
-    for (char *c : copies)
-        ASSERT_EQ(std::string(c), piece);
-    EXPECT_STREQ(x, "x");
-    EXPECT_EQ(std::string(h), huge);
+    for (const std::string &text : texts)
+        copies.push_back(add(text));
+    for (size_t i = 0; i < texts.size(); i++)
+        ASSERT_EQ(std::string(copies[i]), texts[i]) << i;
 }
 
 TEST(IntegerPower, MultipliesInExtendedPrecision)

@@ -6,9 +6,14 @@
 #include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#ifndef _WIN32
+#include <sys/time.h>
+#include <sys/wait.h>
+#endif
 #include <unistd.h>
 
 #include <cerrno>
+#include <csignal>
 #include <cstring>
 #include <string>
 
@@ -99,6 +104,42 @@ TEST(DescriptorIo, ExactCountsOrStop)
     r = run_in_child([] { xwrite(-1, "abc", 3); });
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.err, "error writing 3 bytes\n");
+}
+
+// A pipe fed in 200-byte pieces, with a signal arriving while the reader
+// waits, still delivers the whole 400 bytes to one xread.
+TEST(DescriptorIo, ReadsInFullFromAPipeFedInPieces)
+{
+#ifdef _WIN32
+    GTEST_SKIP() << "POSIX only: a forked writer and an interval timer";
+#else
+    auto r = run_in_child([] {
+        struct sigaction quiet = {};
+        quiet.sa_handler = [](int) {};
+        sigaction(SIGALRM, &quiet, nullptr);  // no SA_RESTART: the read sees EINTR
+        int fds[2];
+        if (pipe(fds) != 0)
+            _exit(3);
+        if (fork() == 0) {
+            std::string piece(200, 'x');
+            for (int i = 0; i < 2; i++) {
+                usleep(100000);
+                xwrite(fds[1], piece.data(), 200);
+            }
+            _exit(0);
+        }
+        close(fds[1]);
+        struct itimerval tick = {{0, 0}, {0, 50000}};
+        setitimer(ITIMER_REAL, &tick, nullptr);
+        char buf[400];
+        xread(fds[0], buf, 400);
+        wait(nullptr);
+        if (std::string(buf, 400) != std::string(400, 'x'))
+            _exit(2);
+    });
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(r.status, 0);
+#endif
 }
 
 TEST(DescriptorIo, StringRecordsHaveTheDocumentedBytes)
@@ -211,6 +252,15 @@ TEST(Heap, ExhaustionStopsWithTheRequestedSize)
     });
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.err, "not enough memory; realloc(1073741824) failed\n");
+
+    // 100 GiB and 2 bytes, as loading a 100 GiB file asks: all of it is shown.
+    r = run_in_child([] {
+        struct rlimit limit = {256u << 20, 256u << 20};
+        setrlimit(RLIMIT_AS, &limit);
+        xmalloc((100ull << 30) + 2);
+    });
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "not enough memory; malloc(107374182402) failed\n");
 }
 
 TEST(StreamIo, WritesAllOrStopsAndReadsShortAtTheEnd)

@@ -76,12 +76,16 @@ int xopen(const char *format, ...) KT_PRINTF(1, 2);
 /* The name is built from format and the arguments after mode; stops with
  * "cannot open %s in mode \"%s\" (%s)\n". */
 FILE *xfopen(const char *format, const char *mode, ...) KT_PRINTF(1, 3);
+/* Closes the stream; returns 0.  A failed close, or a write that failed on the
+ * stream earlier, stops with "cannot close file stream (%s)\n". */
 int xfclose(FILE *fp);
 /* Writes nb bytes or stops; returns nb. */
 int xfwrite(const void *buffer, int nb, FILE *fp);
 /* Reads up to nb bytes; returns the count read (short at end of file). */
 int xfread(void *buffer, int nb, FILE *fp);
-/* Write or read exactly size bytes in one call, or stop; return 0. */
+/* Write or read exactly size bytes, or stop with "error writing %d bytes\n" or
+ * "error reading %d bytes\n" (an early end of file too); return 0.  Short
+ * counts are continued and calls interrupted by a signal made again. */
 int xwrite(int fd, const void *buffer, int size);
 int xread(int fd, void *buffer, int size);
 /* String record: 32-bit length l, then l bytes and a NUL when l > 0.
@@ -96,7 +100,8 @@ char *xread_str(int fd);
  * stored in *s; returns the count.  A negative count reads as 0 strings
  * (*s gets an empty heap block). */
 int xread_str_array(int fd, char ***s);
-/* Checked heap: stop with "not enough memory; malloc(%u) failed\n" and friends. */
+/* Checked heap: stop with "not enough memory; malloc(N) failed\n" and friends,
+ * N the whole size asked for. */
 void *xmalloc(size_t n);
 /* n 0 frees ptr and returns null; ptr null allocates. */
 void *xrealloc(void *ptr, size_t n);
@@ -123,7 +128,8 @@ void xopen_std_fds(void);
 
 /* Loads the file whole into a new heap block of length+2 bytes, NUL after the
  * data, stored in *p.  Returns the length; 0 for an empty file (*p untouched,
- * nothing allocated); -1 on failure (nothing to free).  No messages. */
+ * nothing allocated); -1 on failure (nothing to free), without a message.
+ * Only a block the heap refuses stops the process, as xmalloc does. */
 long load_file(const char *filename, char **p);
 /* Length of the open file; the position is left where it was. */
 unsigned long file_length(int fd);
@@ -183,6 +189,9 @@ char *datetime(void);
 /* Removes adjacent duplicates in place, keeping the first of each run;
  * returns the number kept.  compare is called exactly nmemb-1 times. */
 int uniq(void *array, size_t nmemb, size_t size, int (*compare)(const void *, const void *));
+/* As uniq, but the repeats are moved behind the kept records (in batches of
+ * at most 16 MB), so the array stays a permutation; returns the number kept. */
+int uniq2(void *array, size_t nmemb, size_t size, int (*compare)(const void *, const void *));
 
 /* ==== end of Array de-duplication ==== */
 
@@ -211,17 +220,19 @@ int linebuf_close(linebuf_t *lb);
 /* Sorts the lines of fn1 into fn2 (which may be the same file) holding at most
  * msize bytes of lines in memory; sorted chunks go to temp_path as
  * "sortfile.<pid>.<i>" and are merged.  compare gets pointers to line pointers
- * (cmp_str, cmp_strlen).  Every output line ends in a line feed, a last input
- * line without one included.  Returns 0, or -1 after a warning on standard error. */
+ * (cmp_str, cmp_strlen), which see a line up to its first NUL; lines are written
+ * whole.  Every output line ends in a line feed, a last input line without one
+ * included.  Returns 0, or -1 after a warning on standard error; a failure
+ * leaves no chunk file, and an fn2 that is fn1 as it was. */
 int sortfile(const char *fn1, const char *fn2, int (*compare)(const void *, const void *),
              int msize, const char *temp_path);
 
 /* Sorts nmemb records of size bytes from the current position of fh_in to the
  * current position of fh_out within a work area of msize bytes; runs go to
  * tmp_path as "<pid>-<i>" and are removed.  sort1 sorts in memory (qsort fits).
- * More runs than the work area can merge at once are merged in passes.
- * Returns 0; -1 (nothing read) when the input does not fit in msize and msize
- * holds fewer than 2 records.  Failures end the process. */
+ * Runs are merged at most 16 at a time, in passes.  Returns 0; -1 (nothing
+ * read) when the input does not fit in msize and msize holds fewer than 2
+ * records.  Failures end the process after removing the run files. */
 int fsort(int fh_in, int fh_out, int nmemb, int size, int (*compar)(const void *, const void *),
           void (*sort1)(void *, size_t, size_t, int (*)(const void *, const void *)),
           int msize, const char *tmp_path);
@@ -261,9 +272,6 @@ void *heap_siftup(void *root, int element, size_t size, int (*cmp)(const void *,
  * slot where it stopped. */
 void *heap_siftdown(void *element, void *endel, size_t size, size_t diff,
                     int (*cmp)(const void *, const void *));
-/* As uniq, but the repeats are moved behind the kept records (in batches of
- * at most 16 MB), so the array stays a permutation; returns the number kept. */
-int uniq2(void *array, size_t nmemb, size_t size, int (*compare)(const void *, const void *));
 
 /* Comparison functions in the qsort convention.  cmp_str and cmp_strlen take
  * pointers to string pointers (as qsort passes for an array of char *);
@@ -508,7 +516,8 @@ int str_words(char *s, char ***L, int sep_class);
  * number of sep characters + 1.  *L = heap array of pointers into s. */
 int str_split(char *s, char ***L, char sep);
 /* As str_split, but every field is a heap copy (unchecked allocation):
- * free every field and the array. */
+ * free every field and the array.  -1 with *L null when an allocation fails
+ * (what was copied is freed). */
 int str_parseline(char *s, char ***L, char sep);
 
 /* -- joining and path composition: new heap strings (plain malloc, null

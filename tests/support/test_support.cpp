@@ -3,9 +3,14 @@
 #include <fcntl.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#ifdef __linux__
+#include <sched.h>
+#include <sys/mount.h>
+#endif
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <ctime>
 #include <filesystem>
 #include <fstream>
@@ -164,6 +169,70 @@ void write_file(const std::string &path, const std::string &bytes)
 bool file_exists(const std::string &path)
 {
     return access(path.c_str(), F_OK) == 0;
+}
+
+// Two-byte UTF-8 sequences of U+0410..U+044F map to 0xC0..0xFF; Ё and ё
+// stand apart.
+std::string cp1251(const std::string &utf8)
+{
+    std::string out;
+    for (size_t i = 0; i < utf8.size(); i++) {
+        unsigned char c = (unsigned char)utf8[i];
+        if (c < 0x80) {
+            out += (char)c;
+            continue;
+        }
+        if (i + 1 == utf8.size())
+            throw std::runtime_error("cp1251: cut UTF-8 sequence");
+        unsigned code = ((c & 0x1fu) << 6) | ((unsigned char)utf8[++i] & 0x3fu);
+        if (code == 0x401)
+            out += '\xa8';
+        else if (code == 0x451)
+            out += '\xb8';
+        else if (code >= 0x410 && code <= 0x44f)
+            out += (char)(0xc0 + (code - 0x410));
+        else
+            throw std::runtime_error("cp1251: no Russian letter");
+    }
+    return out;
+}
+
+std::string reason(int err)
+{
+    return std::string("(") + strerror(err) + ")";
+}
+
+#ifdef __linux__
+bool private_mounts()
+{
+    return unshare(CLONE_NEWNS) == 0 && mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0;
+}
+
+bool mount_small_tmpfs(const std::string &dir, const char *size)
+{
+    std::string options = std::string("size=") + size;
+    return private_mounts() && mount("tmpfs", dir.c_str(), "tmpfs", 0, options.c_str()) == 0;
+}
+
+bool make_read_only(const std::string &dir)
+{
+    return private_mounts() && mount(dir.c_str(), dir.c_str(), nullptr, MS_BIND, nullptr) == 0 &&
+           mount(nullptr, dir.c_str(), nullptr, MS_REMOUNT | MS_BIND | MS_RDONLY, nullptr) == 0;
+}
+#else
+// Mount namespaces are Linux's own: elsewhere the tests that need them skip.
+bool private_mounts() { return false; }
+bool mount_small_tmpfs(const std::string &, const char *) { return false; }
+bool make_read_only(const std::string &) { return false; }
+#endif
+
+ChildResult run_with_mounts(const std::function<bool()> &setup, const std::function<void()> &fn)
+{
+    return run_in_child([&] {
+        if (!setup())
+            _exit(kNoMounts);
+        fn();
+    });
 }
 
 }  // namespace kt_test

@@ -68,4 +68,27 @@ std::string read_file(const std::string &path);
 void write_file(const std::string &path, const std::string &bytes);
 bool file_exists(const std::string &path);
 
+// UTF-8 text to Windows-1251, for ASCII and the Russian alphabet (the only
+// letters the program's pages and trade files use).
+std::string cp1251(const std::string &utf8);
+
+// The system's text for err in parentheses, as messages end with it.
+std::string reason(int err);
+
+// Mount helpers, for a child process only: the mounts live in a private
+// mount namespace and vanish with the child.  Each returns false when the
+// system does not allow it.
+bool private_mounts();
+// A fresh tmpfs of the given size ("16k") at dir.
+bool mount_small_tmpfs(const std::string &dir, const char *size);
+// dir, with what it holds, becomes read-only.
+bool make_read_only(const std::string &dir);
+
+// Exit status of a child that could not set up its mounts.
+constexpr int kNoMounts = 77;
+
+// Runs fn in a child whose mounts were prepared by setup; a child that could
+// not prepare them exits with kNoMounts.
+ChildResult run_with_mounts(const std::function<bool()> &setup, const std::function<void()> &fn);
+
 }  // namespace kt_test

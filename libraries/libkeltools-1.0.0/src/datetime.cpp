@@ -1,8 +1,15 @@
 // datetime: timestamp text, date-time parsing, conversion and pretty printing.
 
 #include "keltools.h"
+#include "internal.h"
 
+#include <cctype>
+#include <climits>
+#include <cstring>
 #include <ctime>
+#include <initializer_list>
+
+using keltools_internal::is_space;
 
 /* ---- timestamp ---- */
 
@@ -23,7 +30,6 @@ char *datetime(void)
 
 /* ---- date-time parsing, conversion and pretty printing ---- */
 
-
 /*
  * Calendar times here are the platform's 64-bit time_t.  The UTC reading of
  * broken-down fields is computed directly from the civil calendar (days since
@@ -32,11 +38,6 @@ char *datetime(void)
  * across daylight-saving changes.  A result whose year would not fit the int
  * tm_year field cannot be represented and is answered with 0.
  */
-
-#include <cctype>
-#include <climits>
-#include <cstring>
-#include <initializer_list>
 
 namespace {
 
@@ -102,11 +103,6 @@ bool local_wall_clock(time_t t, time_t *out)
         return false;
     *out = (time_t)wall;
     return true;
-}
-
-bool is_space(char c)
-{
-    return isspace((unsigned char)c) != 0;
 }
 
 bool is_digit(char c)
@@ -342,15 +338,21 @@ int count_char(const char *buf, int n, char c)
     return count;
 }
 
+// Whether the first n characters of a and b agree but for the case of ASCII letters.
+bool same_ascii_letters(const char *a, const char *b, int n)
+{
+    for (int i = 0; i < n; i++)
+        if (ascii_lower(a[i]) != ascii_lower(b[i]))
+            return false;
+    return true;
+}
+
 int month_of_name(const char *m)
 {
-    static const char names[12][4] = {"jan", "feb", "mar", "apr", "may", "jun",
-                                      "jul", "aug", "sep", "oct", "nov", "dec"};
     if (!m || strnlen(m, 3) < 3)
         return 0;
-    char lower[3] = {ascii_lower(m[0]), ascii_lower(m[1]), ascii_lower(m[2])};
     for (int i = 0; i < 12; i++)
-        if (memcmp(lower, names[i], 3) == 0)
+        if (same_ascii_letters(m, En_US.abbrev_month_names[i], 3))
             return i;
     return 0;
 }
@@ -440,6 +442,21 @@ void parse_month_day(const char *buf, struct tm *t)
     t->tm_mday = field(buf, 4, 5);
 }
 
+// Formats 5 and 8: two-digit month and day, one character apart, from mon_at on.
+void parse_numeric_month_day(const char *buf, int mon_at, struct tm *t)
+{
+    t->tm_mon = month_above_zero(field(buf, mon_at, mon_at + 1));
+    t->tm_mday = field(buf, mon_at + 3, mon_at + 4);
+}
+
+// Formats 6 and 9: "Mon DD ", a time of day up to time_to, a four-digit year at year_at.
+void parse_named_date_time_year(const char *buf, int time_to, int year_at, struct tm *t)
+{
+    parse_month_day(buf, t);
+    parse_time_field(buf, 7, time_to, t);
+    t->tm_year = field(buf, year_at, year_at + 3) - 1900;
+}
+
 void parse_compact(const char *buf, int len, struct tm *t)
 {
     t->tm_year = field(buf, 0, 3) - 1900;
@@ -478,26 +495,20 @@ void parse_layout(int fmt, const char *buf, int len, struct tm *t, const struct 
         break;
     case 5:
         t->tm_year = year_window(field(buf, 0, 1));
-        t->tm_mon = month_above_zero(field(buf, 3, 4));
-        t->tm_mday = field(buf, 6, 7);
+        parse_numeric_month_day(buf, 3, t);
         break;
     case 6:
-        parse_month_day(buf, t);
-        parse_time_field(buf, 7, 14, t);
-        t->tm_year = field(buf, 16, 19) - 1900;
+        parse_named_date_time_year(buf, 14, 16, t);
         break;
     case 7:
         parse_compact(buf, 14, t);
         break;
     case 8:
         t->tm_year = field(buf, 0, 3) - 1900;
-        t->tm_mon = month_above_zero(field(buf, 5, 6));
-        t->tm_mday = field(buf, 8, 9);
+        parse_numeric_month_day(buf, 5, t);
         break;
     case 9:
-        parse_month_day(buf, t);
-        parse_time_field(buf, 7, 11, t);
-        t->tm_year = field(buf, 13, 16) - 1900;
+        parse_named_date_time_year(buf, 11, 13, t);
         break;
     case 10:
         if (len <= 14)
@@ -508,13 +519,11 @@ void parse_layout(int fmt, const char *buf, int len, struct tm *t, const struct 
 
 // Pretty printing: eight buffers taken in turn.
 
-char buffers[8][128];
-int ib = 0;
+keltools_internal::ring_buffers<8, 128> pretty_buffers;
 
 char *next_ring_buffer()
 {
-    char *b = buffers[ib];
-    ib = (ib + 1) % 8;
+    char *b = pretty_buffers.next();
     b[0] = '\0';
     return b;
 }

@@ -1,9 +1,11 @@
 // file_ops: whole-file loading, text loading and file system helpers.
 
 #include "keltools.h"
+#include "internal.h"
 
 #include <climits>
 #include <cstdlib>
+#include <cstring>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -11,20 +13,10 @@
 
 /* ---- whole-file loading ---- */
 
-namespace {
+using keltools_internal::read_in_full;
+using keltools_internal::write_in_full;
 
-// Reads exactly n bytes unless the file ends or fails first; returns the count.
-size_t read_fully(int fd, char *buffer, size_t n)
-{
-    size_t got = 0;
-    while (got < n) {
-        ssize_t r = read(fd, buffer + got, n - got);
-        if (r <= 0)
-            break;
-        got += (size_t)r;
-    }
-    return got;
-}
+namespace {
 
 bool is_directory(int fd)
 {
@@ -51,7 +43,7 @@ long load_file(const char *filename, char **p)
         return 0;
     }
     char *buffer = (char *)xmalloc(length + 2);
-    size_t got = read_fully(fd, buffer, length);
+    size_t got = read_in_full(fd, buffer, length);
     close(fd);
     if (got != length) {
         free(buffer);
@@ -102,9 +94,6 @@ long long copy_bytes(FILE *in, FILE *out, long long nb, int mem, char *buf)
 
 /* ---- text loading, line output and file system helpers ---- */
 
-
-#include <cstring>
-
 namespace {
 
 // A growing array of line pointers on the checked heap (64 to start).
@@ -153,10 +142,11 @@ long load_stdin(char **p)
     if (!buffer)
         return -1;
     for (;;) {
-        ssize_t got = read(STDIN_FILENO, buffer + length, size - length);
-        if (got <= 0)
+        size_t wanted = size - length;
+        size_t got = read_in_full(STDIN_FILENO, buffer + length, wanted);
+        length += got;
+        if (got < wanted)
             break;
-        length += (size_t)got;
         if (size - length < step) {
             char *bigger = (char *)realloc(buffer, size * 2);
             if (!bigger) {
@@ -257,17 +247,6 @@ int fold_long_text(const char *s, int maxlen, Put put)
     return 0;
 }
 
-void write_all(int fd, const char *data, size_t size)
-{
-    while (size > 0) {
-        ssize_t done = write(fd, data, size);
-        if (done <= 0)
-            return;
-        data += done;
-        size -= (size_t)done;
-    }
-}
-
 }  // namespace
 
 int flongprint(FILE *fp, const char *s, int maxlen)
@@ -277,7 +256,7 @@ int flongprint(FILE *fp, const char *s, int maxlen)
 
 int longprint(int fd, const char *s, int maxlen)
 {
-    return fold_long_text(s, maxlen, [fd](const char *data, size_t n) { write_all(fd, data, n); });
+    return fold_long_text(s, maxlen, [fd](const char *data, size_t n) { write_in_full(fd, data, n); });
 }
 
 /*
@@ -328,14 +307,7 @@ long dump_file(const char *filename, const void *p, long length)
     int fd = open(filename, O_WRONLY | O_CREAT | O_TRUNC, 0777);
     if (fd < 0)
         return -1;
-    const char *data = (const char *)p;
-    long written = 0;
-    while (written < length) {
-        ssize_t done = write(fd, data + written, (size_t)(length - written));
-        if (done <= 0)
-            break;
-        written += done;
-    }
+    long written = length > 0 ? (long)write_in_full(fd, p, (size_t)length) : 0;
     close(fd);
     return written;
 }
@@ -367,9 +339,9 @@ int is_textfile(const char *filename, int probe_size)
     if (probe > length)
         probe = length;
     unsigned char *buffer = (unsigned char *)xmalloc(probe + 1);
-    ssize_t got = read(fd, buffer, probe);
+    size_t got = read_in_full(fd, buffer, probe);
     close(fd);
-    int result = got < 0 || (size_t)got < probe ? -1 : 1;
+    int result = got < probe ? -1 : 1;
     for (size_t i = 0; result == 1 && i < probe; i++) {
         unsigned char c = buffer[i];
         if (c < 32 && c != '\n' && c != '\r' && c != '\t' && c != '\b')

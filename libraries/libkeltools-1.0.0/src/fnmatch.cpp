@@ -1,12 +1,25 @@
 // fnmatch: shell-style wildcard matching.
 //
-// The matcher walks the pattern one element at a time against a position in
-// the string: "?" takes one character, a bracket expression one character of
-// a set, "*" tries every remaining position of the string for the rest of the
-// pattern (one level of recursion per run of stars), anything else matches
-// itself.  Characters are single bytes; case folding touches only A-Z.
-// A bracket expression that the pattern ends inside is no expression at all:
-// its "[" is then an ordinary character.
+// Every element of the pattern but "*" takes exactly one character of the
+// string: "?" any one, a bracket expression one of a set, anything else
+// itself.  So the pattern is a head of such elements, then star-separated
+// segments, then the tail, and it is matched from left to right without
+// recursion: each segment is placed at its first position after the star
+// before it.  When something later fails, only the last star takes one more
+// character and the rest starts over from there; an earlier star never needs
+// to: a later place for an earlier segment leaves the last star less string
+// to choose from, never more.  So a match costs at most the pattern's length
+// times the string's, whatever the number of stars.
+//
+// With FNMATCH1_PATHNAME a star stops at "/", and "*/" goes straight to the
+// next "/" of the string.  A "/" in the string is then taken only by a "/"
+// of the pattern, so the number of them the pattern has taken at any element
+// is fixed: a star that wants no "/" after it, or "*/" that finds none, fails
+// the whole match.  The leading-period rule holds up to the first star that
+// is followed by more than "/" or the end; after it, periods are ordinary.
+// Characters are single bytes; case folding touches only A-Z.  A bracket
+// expression that the pattern ends inside is no expression at all: its "["
+// is then an ordinary character.
 
 #include "keltools.h"
 
@@ -77,81 +90,106 @@ bracket_result match_bracket(const char *p, int test, int flags, const char **en
     return inside != negate ? BRACKET_MATCH : BRACKET_NOMATCH;
 }
 
-int match(const char *p, const char *s, const char *start, int flags);
-
-// The pattern is at a run of stars.
-int match_star(const char *p, const char *s, const char *start, int flags)
+// Matches the element at *p, which takes one character, against the
+// character at s; on a match *p moves past the element.
+bool match_one(const char **p, const char *s, const char *start, int flags)
 {
-    while (*p == '*')
-        p++;
-    if (period_rule(s, start, flags))
-        return FNMATCH1_NOMATCH;
-    if (*p == '\0') {
-        if (!(flags & FNMATCH1_PATHNAME) || (flags & FNMATCH1_LEADING_DIR) || !strchr(s, '/'))
-            return 0;
-        return FNMATCH1_NOMATCH;
+    const char *q = *p;
+    int c = (unsigned char)*q++;
+    if (c == '?' || c == '[') {
+        if (wildcard_refused(s, start, flags))
+            return false;
+        if (c == '?') {
+            *p = q;
+            return true;
+        }
+        bracket_result r = match_bracket(q, (unsigned char)*s, flags, p);
+        if (r != BRACKET_MALFORMED)
+            return r == BRACKET_MATCH;
+        // malformed: the "[" is an ordinary character
+    } else if (c == '\\' && escapes(flags) && *q != '\0') {
+        c = (unsigned char)*q++;
     }
-    if (*p == '/' && (flags & FNMATCH1_PATHNAME)) {
-        s = strchr(s, '/');
-        return s ? match(p, s, start, flags) : FNMATCH1_NOMATCH;
-    }
-    for (; *s != '\0'; s++) {
-        if (match(p, s, start, flags & ~FNMATCH1_PERIOD) == 0)
-            return 0;
-        if (*s == '/' && (flags & FNMATCH1_PATHNAME))
-            break;
-    }
-    return FNMATCH1_NOMATCH;
+    if (*s == '\0' || fold(c, flags) != fold((unsigned char)*s, flags))
+        return false;
+    *p = q;
+    return true;
 }
 
-int match(const char *p, const char *s, const char *start, int flags)
+enum step_result {
+    STEP_ON,       // the element matched: go on with the next
+    STEP_FAILED,   // no match here: the last star may take one more character
+    STEP_NEVER,    // no match here, nor after any star takes more
+    STEP_MATCHED,  // the whole string is matched
+};
+
+struct matcher {
+    const char *start;  // the string as passed, for the leading-period rule
+    int flags;
+    const char *p, *s;
+    const char *star_p;  // the pattern after the last star, or null
+    const char *star_s;  // where the rest after that star was last tried
+};
+
+step_result star_step(matcher &m)
 {
-    for (;;) {
-        int c = (unsigned char)*p++;
-        switch (c) {
-        case '\0':
-            if ((flags & FNMATCH1_LEADING_DIR) && *s == '/')
-                return 0;
-            return *s == '\0' ? 0 : FNMATCH1_NOMATCH;
-        case '?':
-            if (wildcard_refused(s, start, flags))
-                return FNMATCH1_NOMATCH;
-            s++;
-            continue;
-        case '*':
-            return match_star(p - 1, s, start, flags);
-        case '[': {
-            if (wildcard_refused(s, start, flags))
-                return FNMATCH1_NOMATCH;
-            const char *after = p;
-            bracket_result r = match_bracket(p, (unsigned char)*s, flags, &after);
-            if (r == BRACKET_NOMATCH)
-                return FNMATCH1_NOMATCH;
-            if (r == BRACKET_MATCH) {
-                p = after;
-                s++;
-                continue;
-            }
-            break;  // malformed: the "[" is an ordinary character
-        }
-        case '\\':
-            if (escapes(flags)) {
-                if (*p != '\0')
-                    c = (unsigned char)*p++;
-            }
-            break;
-        default:
-            break;
-        }
-        if (*s == '\0' || fold(c, flags) != fold((unsigned char)*s, flags))
-            return FNMATCH1_NOMATCH;
-        s++;
+    const char *q = m.p;
+    while (*q == '*')
+        q++;
+    bool pathname = m.flags & FNMATCH1_PATHNAME;
+    if (period_rule(m.s, m.start, m.flags))
+        return STEP_NEVER;
+    if (*q == '\0') {
+        if (!pathname || (m.flags & FNMATCH1_LEADING_DIR) || !strchr(m.s, '/'))
+            return STEP_MATCHED;
+        return STEP_NEVER;
     }
+    if (*q == '/' && pathname) {
+        m.s = strchr(m.s, '/');
+        m.p = q;
+        return m.s ? STEP_ON : STEP_NEVER;
+    }
+    m.flags &= ~FNMATCH1_PERIOD;
+    m.p = m.star_p = q;
+    m.star_s = m.s;
+    return STEP_ON;
+}
+
+step_result step(matcher &m)
+{
+    if (*m.p == '*')
+        return star_step(m);
+    if (*m.p == '\0') {
+        bool at_end = *m.s == '\0' || ((m.flags & FNMATCH1_LEADING_DIR) && *m.s == '/');
+        return at_end ? STEP_MATCHED : STEP_FAILED;
+    }
+    if (!match_one(&m.p, m.s, m.start, m.flags))
+        return STEP_FAILED;
+    m.s++;
+    return STEP_ON;
+}
+
+// The last star takes one more character and the rest of the pattern starts
+// over after it; false when there is no star or it may take no more.
+bool retry_last_star(matcher &m)
+{
+    if (!m.star_p || *m.star_s == '\0' || (*m.star_s == '/' && (m.flags & FNMATCH1_PATHNAME)))
+        return false;
+    m.p = m.star_p;
+    m.s = ++m.star_s;
+    return true;
 }
 
 }  // namespace
 
 int fnmatch1(const char *pattern, const char *string, int flags)
 {
-    return match(pattern, string, string, flags);
+    matcher m = {string, flags, pattern, string, nullptr, nullptr};
+    for (;;) {
+        step_result r = step(m);
+        if (r == STEP_MATCHED)
+            return 0;
+        if (r == STEP_NEVER || (r == STEP_FAILED && !retry_last_star(m)))
+            return FNMATCH1_NOMATCH;
+    }
 }

@@ -2,7 +2,26 @@
 
 #include "keltools.h"
 
-#include <cstring>
+#include <endian.h>
+#include <errno.h>
+#include <fcntl.h>
+#include <limits.h>
+#include <stdarg.h>
+#include <stdint.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <string>
+#include <utility>
+#include <vector>
+
+#ifndef O_BINARY
+#define O_BINARY 0
+#endif
 
 /* ---- array de-duplication ---- */
 
@@ -22,21 +41,8 @@ int uniq(void *array, size_t nmemb, size_t size, int (*compare)(const void *, co
     return (int)trg;
 }
 
-/* ---- line reader, file sorts and array sort helpers ---- */
 
-
-#include <errno.h>
-#include <endian.h>
-#include <fcntl.h>
-#include <stdint.h>
-#include <limits.h>
-#include <stdlib.h>
-#include <string.h>
-#include <unistd.h>
-
-#include <algorithm>
-#include <utility>
-#include <vector>
+/* ---- array sort helpers ---- */
 
 namespace {
 
@@ -330,6 +336,8 @@ int uniq2(void *array, size_t nmemb, size_t size, int (*compare)(const void *, c
     return (int)trg;
 }
 
+/* ---- line buffer reader ---- */
+
 /*
  * The line reader keeps nb valid bytes in buf and hands out lines from
  * offset ns by overwriting their line feeds.  When no line feed is left it
@@ -410,15 +418,16 @@ int linebuf_close(linebuf_t *lb)
     return 0;
 }
 
+
+/* ---- the merge engine ---- */
+
 namespace {
 
 /*
- * Tournaments over k sources, whose winner is the source whose key is least
- * under `before`, a strict total order the caller gives (exhausted sources
- * last, ties to the lower index).  Both replay one leaf-to-root path, one
- * comparison per level.  The tree of losers keeps at each node the loser of
- * its match, so it can only replay the winner after its key changed; the
- * tree of winners keeps each match's winner and can replay any source.
+ * A tournament of losers over k sources, whose winner is the source that
+ * comes first under `before`, a strict total order the caller gives.  Each
+ * inner node keeps the loser of its match, so after the winner's key changed
+ * one leaf-to-root path is replayed, one comparison per level.
  */
 template <typename Before>
 class LoserTree {
@@ -457,50 +466,98 @@ private:
     Before before_;
 };
 
-template <typename Before>
-class WinnerTree {
-public:
-    WinnerTree(int k, Before before) : k_(k), node_(2 * (size_t)k), before_(before)
-    {
-        for (int i = 0; i < k_; ++i) node_[k_ + i] = i;
-        for (int v = k_ - 1; v >= 1; --v) play(v);
-    }
-
-    int winner() const { return k_ == 1 ? 0 : node_[1]; }
-
-    // After source i's key changed.
-    void replay(int i)
-    {
-        for (int v = (k_ + i) / 2; v >= 1; v /= 2) play(v);
-    }
-
-private:
-    void play(int v)
-    {
-        int a = node_[2 * v], b = node_[2 * v + 1];
-        node_[v] = before_(b, a) ? b : a;
-    }
-
-    int k_;
-    std::vector<int> node_;
-    Before before_;
-};
-
-// Total order over sources for the tournament: exhausted last, then by the
-// key comparison, ties to the lower index.
-template <typename KeyCmp>
+// The order of sources in every merge: exhausted sources last, then by the
+// key comparison, ties to the lower index, so that merging consecutive
+// sources keeps equal keys in source order.
+template <typename Key>
 struct SourceOrder {
-    KeyCmp cmp;
+    Key key;
     bool operator()(int a, int b) const
     {
-        bool da = cmp.done(a), db = cmp.done(b);
+        bool da = key.done(a), db = key.done(b);
         if (da || db) return !da || (db && a < b);
-        int c = cmp(a, b);
+        int c = key(a, b);
         return c < 0 || (c == 0 && a < b);
     }
 };
 
+template <typename Key>
+LoserTree<SourceOrder<Key>> tournament(int k, Key key)
+{
+    return LoserTree<SourceOrder<Key>>(k, SourceOrder<Key>{key});
+}
+
 }  // namespace
+
+/* ---- temporary files ---- */
+
+namespace {
+
+// Temporary names must fit this buffer size; a longer name is refused, never cut.
+constexpr size_t kTempNameSize = 260;
+// Numbers tried past a clash with an existing file before giving up.
+constexpr unsigned kClashTries = 1000;
+
+std::string format_name(const char *format, ...) KT_PRINTF(1, 2);
+
+std::string format_name(const char *format, ...)
+{
+    va_list args, measure;
+    va_start(args, format);
+    va_copy(measure, args);
+    int length = vsnprintf(NULL, 0, format, measure);
+    va_end(measure);
+    std::string name(length > 0 ? (size_t)length : 0, '\0');
+    if (length > 0) vsnprintf(name.data(), name.size() + 1, format, args);
+    va_end(args);
+    return name;
+}
+
+/*
+ * Creates a new file exclusively, readable and writable by its owner only, so
+ * that no planted file or link is ever followed.  name_of(number) gives the
+ * name; on a clash the next number is taken.  Returns the descriptor, with the
+ * number and name used; -1 with errno set (ENAMETOOLONG for a name of
+ * limit bytes or more).
+ */
+template <typename NameOf>
+int create_exclusive(NameOf name_of, size_t limit, unsigned *number, std::string *name)
+{
+    for (unsigned tries = 0; tries < kClashTries; ++tries, ++*number) {
+        *name = name_of(*number);
+        if (name->size() >= limit) {
+            errno = ENAMETOOLONG;
+            return -1;
+        }
+        int fd = open(name->c_str(), O_WRONLY | O_CREAT | O_EXCL | O_BINARY, 0600);
+        if (fd >= 0 || errno != EEXIST) return fd;
+    }
+    return -1;
+}
+
+/*
+ * How many files one merge pass reads at once: 16, or fewer when the
+ * descriptor limit is low, leaving room for the standard streams, the
+ * caller's files and the merge's output.
+ */
+int merge_fan_in()
+{
+    long fan_in = 16;
+    struct rlimit rl;
+    if (getrlimit(RLIMIT_NOFILE, &rl) == 0 && rl.rlim_cur != RLIM_INFINITY && rl.rlim_cur < 64)
+        fan_in = ((long)rl.rlim_cur - 8) / 2;
+    return (int)std::clamp(fan_in, 2L, 16L);
+}
+
+// Puts a complete file in place of another, replacing it.
+int replace_file_with(const char *from, const char *to)
+{
+    return rename(from, to);
+}
+
+}  // namespace
+
+/* ---- in-memory sorts of lines by their bytes ---- */
 
 /*
  * Three-way radix quicksort of string pointers by unsigned bytes, eight bytes
@@ -516,17 +573,20 @@ struct SourceOrder {
  * The eight-byte read may pass the terminating NUL: every string sorted here
  * lies in the chunk buffer, followed by pointer slots and eight spare bytes.
  */
+// Clears the bytes of a little-endian word from its first NUL byte on.
+static inline uint64_t clear_from_nul(uint64_t w)
+{
+    uint64_t zero = (w - 0x0101010101010101ULL) & ~w & 0x8080808080808080ULL;
+    if (zero == 0) return w;
+    int keep = __builtin_ctzll(zero) / 8;  // bytes before the first NUL
+    return keep == 0 ? 0 : w & (~0ULL >> (64 - 8 * keep));
+}
+
 static inline uint64_t word_at(const char *s)
 {
     uint64_t w;
     memcpy(&w, s, sizeof w);
-    w = le64toh(w);
-    uint64_t zero = (w - 0x0101010101010101ULL) & ~w & 0x8080808080808080ULL;
-    if (zero != 0) {
-        int keep = __builtin_ctzll(zero) / 8;  // bytes before the first NUL
-        w = keep == 0 ? 0 : w & (~0ULL >> (64 - 8 * keep));
-    }
-    return __builtin_bswap64(w);
+    return __builtin_bswap64(clear_from_nul(le64toh(w)));
 }
 
 static void insertion_sort_strings(char **a, size_t n, size_t d)
@@ -586,14 +646,14 @@ static void radix_quicksort(char **a, size_t n, size_t d)
     insertion_sort_strings(a, n, d);
 }
 
-typedef uint64_t __attribute__((may_alias)) slot_word;
+typedef uint64_t __attribute__((may_alias)) SlotWord;
 
 /*
  * In-place most-significant-byte radix sort of 64-bit words by their upper
  * 32 bits (the byte at `shift` first): count the bytes, permute each word
  * into its bucket by cycles, then sort every bucket by the next byte.
  */
-static void radix_sort_prefixes(slot_word *k, size_t n, int shift)
+static void radix_sort_prefixes(SlotWord *k, size_t n, int shift)
 {
     if (n < 64) {
         std::sort(k, k + n);
@@ -641,7 +701,7 @@ static void sort_lines_by_bytes(char **lines, size_t n, char *base)
         radix_quicksort(lines, n, 0);
         return;
     }
-    slot_word *keys = (slot_word *)lines;
+    SlotWord *keys = (SlotWord *)lines;
     for (size_t i = 0; i < n; ++i) {
         if (i + 8 < n) __builtin_prefetch(lines[i + 8]);
         char *line = lines[i];
@@ -657,36 +717,62 @@ static void sort_lines_by_bytes(char **lines, size_t n, char *base)
     }
 }
 
-// Sorts an array of line pointers as qsort with compare would; cmp_str gets
-// the byte sort above, any other order the library's qsort itself, so that
-// lines it calls equal keep the arrangement qsort gives them.
-static void sort_lines(char **lines, size_t n, char *base, int (*compare)(const void *, const void *))
-{
-    if (compare == cmp_str) sort_lines_by_bytes(lines, n, base);
-    else qsort(lines, n, sizeof(char *), compare);
-}
+/* ---- external text-file sort ---- */
 
 namespace {
 
-// One external sort's names and settings, shared by its phases.
+// A line with its length: bytes after a NUL in it belong to it too.
+struct LineRef {
+    const char *text;
+    size_t len;
+};
+
+// One external sort's names, settings and temporary files.
 struct TextSort {
     const char *fn1, *fn2, *temp_path;
     int (*compare)(const void *, const void *);
     int msize;
     unsigned pid;
+    bool byte_order;    // compare is cmp_str: lines are sorted and merged by their bytes
+    bool in_place;       // fn2 is the input itself
+    mode_t output_mode;  // permissions for an output that replaces fn2
+    unsigned next_number = 0;
+    std::vector<unsigned> on_disk;  // numbers of the chunk files that exist
 
-    void chunk_name(char *name, unsigned i) const
+    std::string chunk_name(unsigned number) const
     {
-        snprintf1(name, 260, "%s/sortfile.%u.%u", temp_path, pid, i);
+        return format_name("%s/sortfile.%u.%u", temp_path, pid, number);
+    }
+
+    void forget(unsigned number) { on_disk.erase(std::find(on_disk.begin(), on_disk.end(), number)); }
+
+    // After a failure: no chunk file outlives the sort.
+    void remove_all_chunks()
+    {
+        for (unsigned number : on_disk) unlink(chunk_name(number).c_str());
+        on_disk.clear();
     }
 };
 
-// The chunk reader of the merge.
-struct mstr_t {
-    int marked;
-    linebuf_t lb;
-    char *line;
-};
+// Creates the next chunk file for writing; NULL after a warning.
+FILE *create_chunk(TextSort &ts, unsigned *number, std::string *name)
+{
+    *number = ts.next_number;
+    int fd = create_exclusive([&](unsigned n) { return ts.chunk_name(n); }, kTempNameSize, number, name);
+    FILE *f = fd >= 0 ? fdopen(fd, "w") : NULL;
+    if (f == NULL) {
+        int err = errno;
+        if (fd >= 0) {
+            close(fd);
+            unlink(name->c_str());
+        }
+        warning1("cannot open chunk file %s (%s)\n", name->c_str(), strerror(err));
+        return NULL;
+    }
+    ts.next_number = *number + 1;
+    ts.on_disk.push_back(*number);
+    return f;
+}
 
 // Reads up to n bytes at offset, retrying short reads; -1 on an error.
 long long read_at(int fd, char *buf, long long n, long long offset)
@@ -715,10 +801,12 @@ long long read_at(int fd, char *buf, long long n, long long offset)
  * the read reached the end of the input (at_end), a last line without a
  * line feed counts as ending at nb, where its terminating NUL goes.
  * slot_end is msize rounded up to a pointer's alignment (the buffer is
- * allocated that large).  Returns the number of lines; *consumed gets their
- * bytes.
+ * allocated that large).  With refs, each line with its length is also
+ * listed there, in input order.  Returns the number of lines; *consumed
+ * gets their bytes.
  */
-size_t cut_lines(char *buf, long long nb, bool at_end, int msize, char *slot_end, long long *consumed)
+size_t cut_lines(char *buf, long long nb, bool at_end, int msize, char *slot_end, long long *consumed,
+                 std::vector<LineRef> *refs)
 {
     const long long ptr = (long long)sizeof(char *);
     size_t taken = 0;
@@ -735,6 +823,7 @@ size_t cut_lines(char *buf, long long nb, bool at_end, int msize, char *slot_end
         *end = '\0';
         ++taken;
         ((char **)slot_end)[-(long)taken] = buf + start;
+        if (refs) refs->push_back({buf + start, (size_t)(end - (buf + start))});
         start = end - buf + 1;
         if (start > nb) start = nb;
     }
@@ -742,50 +831,79 @@ size_t cut_lines(char *buf, long long nb, bool at_end, int msize, char *slot_end
     return taken;
 }
 
-// Writes the lines each followed by a line feed; false when a write fails.
-bool write_lines(FILE *f, char *const *lines, size_t n)
+// Closes a stream; -1 after the warning "<what> <name> (<reason>)".
+int close_or_warn(FILE *f, const char *what, const char *name)
+{
+    if (fclose(f) == 0) return 0;
+    warning1("%s %s (%s)\n", what, name, strerror(errno));
+    return -1;
+}
+
+bool write_line(FILE *f, const char *text, size_t len)
+{
+    return fwrite_unlocked(text, 1, len, f) == len && putc_unlocked('\n', f) != EOF;
+}
+
+// Lines without a NUL inside: their length is their string length.
+bool write_strings(FILE *f, char *const *lines, size_t n)
 {
     for (size_t i = 0; i < n; ++i) {
         if (i + 16 < n) __builtin_prefetch(lines[i + 16]);
-        size_t len = strlen(lines[i]);
-        if (fwrite_unlocked(lines[i], 1, len, f) != len || putc_unlocked('\n', f) == EOF) return false;
+        if (!write_line(f, lines[i], strlen(lines[i]))) return false;
     }
     return true;
 }
 
-bool write_line(FILE *f, const char *line)
+bool write_refs(FILE *f, const std::vector<LineRef> &refs)
 {
-    size_t len = strlen(line);
-    return fwrite_unlocked(line, 1, len, f) == len && putc_unlocked('\n', f) != EOF;
+    for (const LineRef &r : refs)
+        if (!write_line(f, r.text, r.len)) return false;
+    return true;
 }
 
-// Writes one sorted chunk to its file; -1 after a warning.
-int write_chunk(const TextSort &ts, unsigned index, char *const *lines, size_t n)
+/*
+ * A chunk's lines in sorted order.  Without a NUL in the chunk the pointer
+ * array is sorted in place: cmp_str by the radix sort, any other order by the
+ * library's qsort, so that lines it calls equal keep the arrangement qsort
+ * gives them.  A chunk with a NUL inside a line sorts its line list instead
+ * (the lengths cannot be told from the strings), stably by the comparison,
+ * which sees each line up to its first NUL: lines it ranks equal keep their
+ * input order.
+ */
+void sort_strings(const TextSort &ts, char **lines, size_t n, char *base)
 {
-    char name[260];
-    ts.chunk_name(name, index);
-    FILE *f = fopen(name, "w");
-    if (f == NULL) {
-        warning1("cannot open chunk file %s (%s)\n", name, strerror(errno));
-        return -1;
-    }
-    if (!write_lines(f, lines, n)) {
-        warning1("cannot write to %s (%s)\n", name, strerror(errno));
+    if (ts.byte_order) sort_lines_by_bytes(lines, n, base);
+    else qsort(lines, n, sizeof(char *), ts.compare);
+}
+
+void sort_refs(const TextSort &ts, std::vector<LineRef> &refs)
+{
+    std::stable_sort(refs.begin(), refs.end(),
+                     [&](const LineRef &a, const LineRef &b) { return ts.compare(&a.text, &b.text) < 0; });
+}
+
+// Sorts one chunk and writes it to a new chunk file; -1 after a warning.
+int write_chunk(TextSort &ts, char **lines, size_t n, char *base, std::vector<LineRef> *refs)
+{
+    if (refs) sort_refs(ts, *refs);
+    else sort_strings(ts, lines, n, base);
+    unsigned number;
+    std::string name;
+    FILE *f = create_chunk(ts, &number, &name);
+    if (f == NULL) return -1;
+    if (!(refs ? write_refs(f, *refs) : write_strings(f, lines, n))) {
+        warning1("cannot write to %s (%s)\n", name.c_str(), strerror(errno));
         fclose(f);
         return -1;
     }
-    if (fclose(f) != 0) {
-        warning1("cannot close %s (%s)\n", name, strerror(errno));
-        return -1;
-    }
-    return 0;
+    return close_or_warn(f, "cannot close", name.c_str());
 }
 
-// Cuts the input into sorted chunk files; the chunk count goes to *chunks.
-// -1 after a warning (the caller closes the input and releases buf).
-int cut_chunks(const TextSort &ts, int fd, char *buf, char *slot_end, unsigned *chunks)
+// Cuts the input into sorted chunk files; -1 after a warning.
+int cut_chunks(TextSort &ts, int fd, char *buf, char *slot_end)
 {
     long long offset = 0;
+    std::vector<LineRef> refs;
     for (;;) {
         long long nb = read_at(fd, buf, ts.msize, offset);
         if (nb < 0) {
@@ -793,18 +911,96 @@ int cut_chunks(const TextSort &ts, int fd, char *buf, char *slot_end, unsigned *
             return -1;
         }
         if (nb == 0) return 0;
+        bool nul_inside = memchr(buf, '\0', (size_t)nb) != NULL;
+        refs.clear();
         long long consumed;
-        size_t n = cut_lines(buf, nb, nb < ts.msize, ts.msize, slot_end, &consumed);
+        size_t n = cut_lines(buf, nb, nb < ts.msize, ts.msize, slot_end, &consumed, nul_inside ? &refs : NULL);
         if (n == 0) {
             warning1("no lines came out! too long lines or too small buffer (%u bytes)\n", (unsigned)ts.msize);
             return -1;
         }
-        char **lines = (char **)slot_end - n;
-        sort_lines(lines, n, buf, ts.compare);
-        if (write_chunk(ts, *chunks, lines, n) != 0) return -1;
+        if (write_chunk(ts, (char **)slot_end - n, n, buf, nul_inside ? &refs : NULL) != 0) return -1;
         offset += consumed;
-        ++*chunks;
     }
+}
+
+/*
+ * Where the sorted lines go.  An output that is another file is written
+ * directly.  When the output is the input itself, the lines go to a new file
+ * beside it that replaces it only once complete, so that a failure at any
+ * point leaves the input as it was.
+ */
+struct Output {
+    FILE *f = NULL;
+    std::string temp;  // the file beside the input; empty when writing fn2 directly
+};
+
+// The name an in-place output replaces: the input's own path, links resolved.
+std::string in_place_target(const TextSort &ts)
+{
+    char *real = realpath(ts.fn2, NULL);
+    std::string target = real ? real : ts.fn2;
+    free(real);
+    return target;
+}
+
+// A new file beside the input, with the permissions of the input; out->f
+// stays null, with errno set, when it cannot be made.
+void open_beside_input(const TextSort &ts, Output *out)
+{
+    std::string target = in_place_target(ts);
+    size_t slash = target.rfind('/');
+    std::string dir = slash == std::string::npos ? "." : target.substr(0, slash);
+    unsigned number = ts.next_number;
+    auto name_of = [&](unsigned n) { return format_name("%s/sortfile.%u.%u", dir.c_str(), ts.pid, n); };
+    int fd = create_exclusive(name_of, (size_t)-1, &number, &out->temp);
+    if (fd < 0) return;
+    fchmod(fd, ts.output_mode);
+    out->f = fdopen(fd, "w");
+    if (out->f == NULL) {
+        int err = errno;
+        close(fd);
+        unlink(out->temp.c_str());
+        errno = err;
+    }
+}
+
+// Opens the output; -1 (after a warning unless quiet) when it cannot be.
+int open_output(TextSort &ts, Output *out, bool quiet = false)
+{
+    if (ts.in_place) open_beside_input(ts, out);
+    // A directory that takes no new file leaves only the input itself to write.
+    if (out->f == NULL && (!ts.in_place || errno == EACCES || errno == EPERM)) {
+        out->temp.clear();
+        out->f = fopen(ts.fn2, "w");
+    }
+    if (out->f == NULL) {
+        if (!quiet) warning1("failed to open %s (%s)\n", ts.fn2, strerror(errno));
+        return -1;
+    }
+    return 0;
+}
+
+// After a failure: the output is closed and a file beside the input removed.
+void abandon_output(Output *out)
+{
+    fclose(out->f);
+    if (!out->temp.empty()) unlink(out->temp.c_str());
+}
+
+// Closes the complete output and puts it in the input's place; -1 after a warning.
+int commit_output(const TextSort &ts, Output *out)
+{
+    if (close_or_warn(out->f, "failed to close", ts.fn2) != 0) {
+        if (!out->temp.empty()) unlink(out->temp.c_str());
+        return -1;
+    }
+    if (!out->temp.empty() && replace_file_with(out->temp.c_str(), in_place_target(ts).c_str()) != 0) {
+        warning1("failed to rename %s to %s (%s)\n", out->temp.c_str(), ts.fn2, strerror(errno));
+        unlink(out->temp.c_str());
+        return -1;
+    }
+    return 0;
 }
 
 int write_empty_output(const TextSort &ts)
@@ -819,188 +1015,291 @@ int write_empty_output(const TextSort &ts)
     return 0;
 }
 
-// The single chunk becomes the output: renamed, or else copied (and kept).
-int finish_single_chunk(const TextSort &ts, char *buf)
+// Copies a file's bytes to the output; false when a read or a write fails.
+bool copy_stream(FILE *in, FILE *out, char *buf, size_t size)
 {
-    char name[260];
-    ts.chunk_name(name, 0);
-    if (rename(name, ts.fn2) == 0) {
-        free(buf);
+    size_t got;
+    while ((got = fread(buf, 1, size, in)) > 0)
+        if (fwrite(buf, 1, got, out) != got) return false;
+    return !ferror(in);
+}
+
+// The single chunk becomes the output: renamed, or else copied (and kept).
+int finish_single_chunk(TextSort &ts, char *buf)
+{
+    unsigned number = ts.on_disk[0];
+    std::string name = ts.chunk_name(number);
+    chmod(name.c_str(), ts.output_mode);
+    if (replace_file_with(name.c_str(), ts.fn2) == 0) {
+        ts.forget(number);
         return 0;
     }
-    FILE *in = fopen(name, "r");
-    FILE *out = in ? fopen(ts.fn2, "w") : NULL;
-    if (out == NULL) {
-        warning1("failed to open %s or %s (%s)\n", name, ts.fn2, strerror(errno));
+    FILE *in = fopen(name.c_str(), "r");
+    Output out;
+    if (in == NULL || open_output(ts, &out, true) != 0) {
+        warning1("failed to open %s or %s (%s)\n", name.c_str(), ts.fn2, strerror(errno));
         if (in) fclose(in);
-        free(buf);
         return -1;
     }
-    copy_bytes(in, out, (long long)file_length(fileno(in)), ts.msize, buf);
-    free(buf);
-    if (fclose(in) != 0) {
-        warning1("failed to close %s (%s)\n", name, strerror(errno));
-        fclose(out);
+    if (!copy_stream(in, out.f, buf, (size_t)ts.msize)) {
+        warning1("error writing %s (%s)\n", ts.fn2, strerror(errno));
+        fclose(in);
+        abandon_output(&out);
         return -1;
     }
-    if (fclose(out) != 0) {
-        warning1("failed to close %s (%s)\n", ts.fn2, strerror(errno));
+    if (close_or_warn(in, "failed to close", name.c_str()) != 0) {
+        abandon_output(&out);
         return -1;
     }
+    if (commit_output(ts, &out) != 0) return -1;
+    ts.forget(number);  // the copied chunk stays where it is
     return 0;
-}
-
-// Closes the readers of chunks first .. last-1 and removes their files.
-void drop_chunks(const TextSort &ts, mstr_t *ms, unsigned first, unsigned last)
-{
-    for (unsigned i = first; i < last; ++i) {
-        linebuf_close(&ms[i].lb);
-        xunlink("%s/sortfile.%u.%u", ts.temp_path, ts.pid, i);
-    }
-}
-
-// Opens chunk i and fetches its first line; -1 after a warning, with its
-// reader closed but its file left in place.
-int open_chunk(const TextSort &ts, mstr_t *m, unsigned i, int bufsize)
-{
-    char name[260];
-    ts.chunk_name(name, i);
-    FILE *f = fopen(name, "r");
-    if (f == NULL) {
-        warning1("failed to open %s (%s)\n", name, strerror(errno));
-        return -1;
-    }
-    int rc = linebuf_init(&m->lb, f, bufsize);
-    if (rc != 0) {
-        fclose(f);
-        warning1("failed to open linebuf for %s; rc=%d\n", name, rc);
-        return -1;
-    }
-    m->marked = 0;
-    rc = linebuf_nextline(&m->lb, &m->line);
-    if (rc == -1) {
-        linebuf_close(&m->lb);
-        warning1("error fetching first line from %s\n", name);
-        return -1;
-    }
-    if (rc == 1) m->line = NULL;
-    return 0;
-}
-
-// Orders of the merge tournament: a marked chunk (its line already taken
-// into the current step) ranks with the exhausted ones.
-struct StrKey {
-    const mstr_t *ms;
-    bool done(int i) const { return ms[i].line == NULL; }
-    int operator()(int a, int b) const { return strcmp(ms[a].line, ms[b].line); }
-};
-
-struct UserKey {
-    const mstr_t *ms;
-    int (*compare)(const void *, const void *);
-    bool done(int i) const { return ms[i].line == NULL || ms[i].marked; }
-    int operator()(int a, int b) const { return compare(&ms[a].line, &ms[b].line); }
-};
-
-// Fetches a chunk's next line; -1 after a warning.
-int advance_chunk(mstr_t *ms, unsigned i)
-{
-    int rc = linebuf_nextline(&ms[i].lb, &ms[i].line);
-    if (rc == -1) {
-        warning1("error fetching next line from chunk %d\n", (int)i);
-        return -1;
-    }
-    if (rc == 1) ms[i].line = NULL;
-    ms[i].marked = 0;
-    return 0;
-}
-
-int write_error(const TextSort &ts)
-{
-    warning1("error writing %s (%s)\n", ts.fn2, strerror(errno));
-    return -1;
 }
 
 /*
- * Under cmp_str equal lines are the same bytes, so every merge that takes the
- * smallest line each time writes the same output: take the winner, advance
- * its chunk, replay.
+ * A chunk file being merged: its reader and current line (null once the
+ * chunk is exhausted).  Chunk files end every line with a line feed, so a
+ * line's length runs to the byte before the reader's next line.  Under a
+ * comparison other than the byte order, rank counts the lines of the chunk
+ * the comparison calls equal, up to and including the current one (the
+ * previous line is kept to tell).
  */
-int merge_chunks_str(const TextSort &ts, mstr_t *ms, unsigned n, FILE *out)
+struct ChunkReader {
+    linebuf_t lb;
+    char *line;
+    size_t len;
+    uint64_t head;  // byte order: the line's first eight bytes, as head_of gives them
+    unsigned rank;
+    std::string previous;
+};
+
+// A line's first eight bytes as a big-endian number, the bytes from its
+// first NUL or its end on cleared: lines whose heads differ are ordered by
+// them as strcmp orders them.
+inline uint64_t head_of(const char *line, size_t len)
 {
-    LoserTree<SourceOrder<StrKey>> tree((int)n, SourceOrder<StrKey>{StrKey{ms}});
+    uint64_t w = 0;
+    memcpy(&w, line, std::min(len, sizeof w));
+    return __builtin_bswap64(clear_from_nul(le64toh(w)));
+}
+
+// strcmp's order over the readers' current lines, ties to the lower chunk
+// (an earlier part of the input); most pairs differ in their heads and need
+// no look at the lines themselves.
+struct ByteKey {
+    const ChunkReader *rd;
+    bool done(int i) const { return rd[i].line == NULL; }
+    int operator()(int a, int b) const
+    {
+        if (rd[a].head != rd[b].head) return rd[a].head < rd[b].head ? -1 : 1;
+        return strcmp(rd[a].line, rd[b].line);
+    }
+};
+
+/*
+ * Any other order: lines it calls equal go by rank, then by chunk.  This is
+ * the order of merge steps that each write every current line equal to the
+ * smallest, in chunk order, and then advance those chunks: the k-th of a
+ * run of equal lines of every chunk comes out in step k.
+ */
+struct UserKey {
+    const ChunkReader *rd;
+    int (*compare)(const void *, const void *);
+    bool done(int i) const { return rd[i].line == NULL; }
+    int operator()(int a, int b) const
+    {
+        int c = compare(&rd[a].line, &rd[b].line);
+        return c != 0 ? c : three_way(rd[a].rank, rd[b].rank);
+    }
+};
+
+// Takes the reader's next line (rc 0), or marks it exhausted (rc 1).
+void take_line(const TextSort &ts, ChunkReader *r, int rc)
+{
+    if (rc == 1) {
+        r->line = NULL;
+        return;
+    }
+    r->len = (size_t)(r->lb.buf + r->lb.ns - 1 - r->line);
+    if (ts.byte_order) {
+        r->head = head_of(r->line, r->len);
+        return;
+    }
+    const char *previous = r->previous.c_str();
+    r->rank = r->rank > 0 && ts.compare(&previous, &r->line) == 0 ? r->rank + 1 : 1;
+}
+
+// Fetches chunk i's next line; -1 after a warning.
+int advance_chunk(const TextSort &ts, ChunkReader *rd, int i)
+{
+    ChunkReader *r = &rd[i];
+    if (!ts.byte_order) r->previous.assign(r->line, r->len);
+    int rc = linebuf_nextline(&r->lb, &r->line);
+    if (rc == -1) {
+        warning1("error fetching next line from chunk %d\n", i);
+        return -1;
+    }
+    take_line(ts, r, rc);
+    return 0;
+}
+
+// Opens a chunk file and fetches its first line; -1 after a warning, with
+// the reader closed.
+int open_chunk(const TextSort &ts, ChunkReader *r, unsigned number, int bufsize)
+{
+    std::string name = ts.chunk_name(number);
+    FILE *f = fopen(name.c_str(), "r");
+    if (f == NULL) {
+        warning1("failed to open %s (%s)\n", name.c_str(), strerror(errno));
+        return -1;
+    }
+    int rc = linebuf_init(&r->lb, f, bufsize);
+    if (rc != 0) {
+        fclose(f);
+        warning1("failed to open linebuf for %s; rc=%d\n", name.c_str(), rc);
+        return -1;
+    }
+    r->rank = 0;
+    rc = linebuf_nextline(&r->lb, &r->line);
+    if (rc == -1) {
+        linebuf_close(&r->lb);
+        warning1("error fetching first line from %s\n", name.c_str());
+        return -1;
+    }
+    take_line(ts, r, rc);
+    return 0;
+}
+
+template <typename Key>
+int merge_lines(const TextSort &ts, ChunkReader *rd, int n, Key key, FILE *out, const char *out_name)
+{
+    auto tree = tournament(n, key);
     for (;;) {
-        unsigned w = (unsigned)tree.winner();
-        if (ms[w].line == NULL) return 0;
-        if (!write_line(out, ms[w].line)) return write_error(ts);
-        if (advance_chunk(ms, w) != 0) return -1;
+        int w = tree.winner();
+        if (rd[w].line == NULL) return 0;
+        if (!write_line(out, rd[w].line, rd[w].len)) {
+            warning1("error writing %s (%s)\n", out_name, strerror(errno));
+            return -1;
+        }
+        if (advance_chunk(ts, rd, w) != 0) return -1;
         tree.replay_winner();
     }
 }
 
 /*
- * Under any other order, lines it calls equal may differ, and one merge step
- * writes every current line equal to the smallest, in chunk order, before
- * advancing those chunks.  The tournament finds the smallest (ties to the
- * lowest chunk); marking a chunk taken into the step ranks it last, so the
- * next winner is the next candidate.  The lines are written once the step
- * is complete, while all of them are still valid.
+ * Merges the chunk files listed into out and removes them; -1 after a
+ * warning.  Each reader starts with an equal share of the budget, at least
+ * 1024 bytes.
  */
-int merge_chunks_user(const TextSort &ts, mstr_t *ms, unsigned n, FILE *out)
+int merge_chunks(TextSort &ts, const std::vector<unsigned> &numbers, FILE *out, const char *out_name)
 {
-    WinnerTree<SourceOrder<UserKey>> tree((int)n, SourceOrder<UserKey>{UserKey{ms, ts.compare}});
-    std::vector<unsigned> step;
-    for (;;) {
-        unsigned w = (unsigned)tree.winner();
-        if (ms[w].line == NULL) return 0;
-        char *smallest = ms[w].line;
-        step.clear();
-        do {
-            step.push_back(w);
-            ms[w].marked = 1;
-            tree.replay((int)w);
-            w = (unsigned)tree.winner();
-        } while (ms[w].line != NULL && !ms[w].marked && ts.compare(&ms[w].line, &smallest) == 0);
-        std::sort(step.begin(), step.end());
-        for (unsigned i : step)
-            if (!write_line(out, ms[i].line)) return write_error(ts);
-        for (unsigned i : step) {
-            if (advance_chunk(ms, i) != 0) return -1;
-            tree.replay((int)i);
-        }
-    }
-}
-
-int merge_all_chunks(const TextSort &ts, unsigned n)
-{
-    FILE *out = fopen(ts.fn2, "w");
-    if (out == NULL) {
-        warning1("failed to open %s (%s)\n", ts.fn2, strerror(errno));
-        return -1;
-    }
-    mstr_t *ms = (mstr_t *)xmalloc(n * sizeof(mstr_t));
-    int bufsize = ts.msize / (int)n;
-    if (bufsize < 1024) bufsize = 1024;
-    for (unsigned i = 0; i < n; ++i) {
-        if (open_chunk(ts, &ms[i], i, bufsize) != 0) {
-            drop_chunks(ts, ms, 0, i);
-            free(ms);
-            fclose(out);
+    const int n = (int)numbers.size();
+    std::vector<ChunkReader> rd((size_t)n);
+    int bufsize = std::max(ts.msize / n, 1024);
+    for (int i = 0; i < n; ++i) {
+        if (open_chunk(ts, &rd[i], numbers[i], bufsize) != 0) {
+            for (int j = 0; j < i; ++j) linebuf_close(&rd[j].lb);
             return -1;
         }
     }
-    int rc = ts.compare == cmp_str ? merge_chunks_str(ts, ms, n, out) : merge_chunks_user(ts, ms, n, out);
-    drop_chunks(ts, ms, 0, n);
-    free(ms);
-    if (rc != 0) {
-        fclose(out);
-        return -1;
-    }
-    if (fclose(out) != 0) {
-        warning1("failed to close %s (%s)\n", ts.fn2, strerror(errno));
-        return -1;
+    int rc = ts.byte_order ? merge_lines(ts, rd.data(), n, ByteKey{rd.data()}, out, out_name)
+                           : merge_lines(ts, rd.data(), n, UserKey{rd.data(), ts.compare}, out, out_name);
+    for (int i = 0; i < n; ++i) linebuf_close(&rd[i].lb);
+    if (rc != 0) return -1;
+    for (unsigned number : numbers) {
+        xunlink("%s/sortfile.%u.%u", ts.temp_path, ts.pid, number);
+        ts.forget(number);
     }
     return 0;
+}
+
+// Merges the chunk files listed into one new chunk file, whose number goes
+// to *number; -1 after a warning.
+int merge_into_chunk(TextSort &ts, const std::vector<unsigned> &group, unsigned *number)
+{
+    std::string name;
+    FILE *f = create_chunk(ts, number, &name);
+    if (f == NULL) return -1;
+    if (merge_chunks(ts, group, f, name.c_str()) != 0) {
+        fclose(f);
+        return -1;
+    }
+    return close_or_warn(f, "cannot close", name.c_str());
+}
+
+/*
+ * One pass over the chunk files: consecutive groups of up to fan_in files are
+ * merged into one file each, in their place, but only as many as it takes to
+ * leave fan_in files for the final merge, so that as few lines as possible
+ * are written twice.  -1 after a warning.
+ */
+int merge_pass(TextSort &ts, std::vector<unsigned> *order, size_t fan_in)
+{
+    std::vector<unsigned> merged;
+    for (size_t at = 0; at < order->size();) {
+        size_t left = merged.size() + (order->size() - at);
+        size_t take = left > fan_in ? std::min({fan_in, left - fan_in + 1, order->size() - at}) : 1;
+        std::vector<unsigned> group(order->begin() + (long)at, order->begin() + (long)(at + take));
+        at += take;
+        unsigned number = group[0];
+        if (take > 1 && merge_into_chunk(ts, group, &number) != 0) return -1;
+        merged.push_back(number);
+    }
+    order->swap(merged);
+    return 0;
+}
+
+/*
+ * Merges all chunk files into the output, in passes of at most merge_fan_in()
+ * files.  Under the byte order the output does not depend on how the lines
+ * were grouped; under another order, lines it calls equal but that differ
+ * come out of a single pass as its merge steps give them, and of several
+ * passes in the order the groups give them.
+ */
+int merge_all_chunks(TextSort &ts)
+{
+    std::vector<unsigned> order = ts.on_disk;
+    const size_t fan_in = (size_t)merge_fan_in();
+    while (order.size() > fan_in)
+        if (merge_pass(ts, &order, fan_in) != 0) return -1;
+    Output out;
+    if (open_output(ts, &out) != 0) return -1;
+    if (merge_chunks(ts, order, out.f, ts.fn2) != 0) {
+        abandon_output(&out);
+        return -1;
+    }
+    return commit_output(ts, &out);
+}
+
+bool same_file(const char *fn1, const char *fn2)
+{
+    struct stat in, out;
+    return stat(fn1, &in) == 0 && stat(fn2, &out) == 0 && in.st_dev == out.st_dev && in.st_ino == out.st_ino;
+}
+
+// The permissions an output that replaces fn2 gets: those of the file there,
+// else those a newly created file would get.
+mode_t output_mode(const char *fn2)
+{
+    struct stat st;
+    if (stat(fn2, &st) == 0) return st.st_mode & 07777;
+    mode_t mask = umask(0);
+    umask(mask);
+    return 0666 & ~mask;
+}
+
+// Cuts, sorts and merges, releasing buf once it is no longer needed; -1
+// after a warning, with chunk files possibly left for the caller to remove.
+int sort_text(TextSort &ts, int fd, char *buf, size_t alloc)
+{
+    int rc = cut_chunks(ts, fd, buf, buf + alloc);
+    close(fd);
+    size_t chunks = ts.on_disk.size();
+    if (rc == 0 && chunks == 1) rc = finish_single_chunk(ts, buf);
+    free(buf);
+    if (rc != 0 || chunks == 1) return rc;
+    if (chunks == 0) return write_empty_output(ts);
+    return merge_all_chunks(ts);
 }
 
 }  // namespace
@@ -1009,13 +1308,14 @@ int merge_all_chunks(const TextSort &ts, unsigned n)
  * sortfile: the input is cut into chunks of at most msize bytes (lines and
  * their pointers together), each sorted and written to a chunk file; the
  * chunk files are then merged into the output.  The input is closed before
- * the output is opened, so a file may be sorted onto itself.
+ * the output is opened, and an output that is the input replaces it only
+ * when complete.  On a failure no chunk file is left.
  */
 int sortfile(const char *fn1, const char *fn2, int (*compare)(const void *, const void *),
              int msize, const char *temp_path)
 {
-    xopen_std_fds();   // no temporary file may take a standard descriptor
-    TextSort ts{fn1, fn2, temp_path, compare, msize, (unsigned)getpid()};
+    xopen_std_fds();  // no temporary file may take a standard descriptor
+    TextSort ts{fn1, fn2, temp_path, compare, msize, (unsigned)getpid(), compare == cmp_str, false, 0644, 0, {}};
     if (msize <= 0) {
         warning1("invalid msize %d in sortfile()\n", msize);
         return -1;
@@ -1028,71 +1328,136 @@ int sortfile(const char *fn1, const char *fn2, int (*compare)(const void *, cons
         warning1("cannot allocate %d bytes\n", msize);
         return -1;
     }
-    int fd = open(fn1, O_RDONLY);
+    int fd = open(fn1, O_RDONLY | O_BINARY);
     if (fd < 0) {
         warning1("failed to open %s (%s)\n", fn1, strerror(errno));
         free(buf);
         return -1;
     }
-    unsigned chunks = 0;
-    int rc = cut_chunks(ts, fd, buf, buf + alloc, &chunks);
-    close(fd);
-    if (rc != 0) {
-        free(buf);
-        return -1;
-    }
-    if (chunks == 0) {
-        free(buf);
-        return write_empty_output(ts);
-    }
-    if (chunks == 1) return finish_single_chunk(ts, buf);
-    free(buf);
-    return merge_all_chunks(ts, chunks);
+    ts.in_place = same_file(fn1, fn2);
+    ts.output_mode = output_mode(fn2);
+    int rc = sort_text(ts, fd, buf, alloc);
+    if (rc != 0) ts.remove_all_chunks();
+    return rc;
 }
+
+/* ---- record-file sort ---- */
 
 namespace {
 
-typedef int (*compar_t)(const void *, const void *);
-typedef void (*sort1_t)(void *, size_t, size_t, compar_t);
+typedef int (*CompareFn)(const void *, const void *);
+typedef void (*SortFn)(void *, size_t, size_t, CompareFn);
 
-// One record sort's settings; run files are "<tmp_path>/<pid>-<index>".
+/*
+ * One record sort's settings and run files ("<tmp_path>/<pid>-<number>").
+ * Every failure ends the process with the message the checked operations
+ * give, but only after the run files are removed.
+ */
 struct RecordSort {
     int size;
-    compar_t compar;
-    sort1_t sort1;
+    CompareFn compar;
+    SortFn sort1;
     int m;  // records in the work area
     const char *tmp_path;
     int pid;
+    bool one_record_runs;  // fsort_old: each run holds one record in memory, the work area the output
+    unsigned next_number = 0;
+    std::vector<int> on_disk;  // numbers of the run files that exist
+
+    std::string run_name(int number) const { return format_name("%s/%d-%d", tmp_path, pid, number); }
+
+    [[noreturn]] void fail(const char *format, ...) KT_PRINTF(2, 3)
+    {
+        for (int number : on_disk) unlink(run_name(number).c_str());
+        va_list args;
+        va_start(args, format);
+        char message[512];
+        vsnprintf(message, sizeof message, format, args);
+        va_end(args);
+        error1("%s", message);
+    }
 };
 
-// Reads the input in runs of m records, sorts each and writes it to its run
-// file; returns the number of runs.
-int write_runs(const RecordSort &rs, int fh_in, int nmemb, char *work)
+// Reads exactly bytes bytes, retrying short counts.
+void read_records(RecordSort &rs, int fd, char *buf, int bytes)
 {
-    int runs = (int)(((long long)nmemb + rs.m - 1) / rs.m);
-    for (int r = 0; r < runs; ++r) {
-        int count = r < runs - 1 ? rs.m : nmemb - (runs - 1) * rs.m;
-        xread(fh_in, work, count * rs.size);
-        rs.sort1(work, (size_t)count, (size_t)rs.size, rs.compar);
-        int fd = xcreate("%s/%d-%d", rs.tmp_path, rs.pid, r);
-        xwrite(fd, work, count * rs.size);
-        close(fd);
+    for (int got = 0; got < bytes;) {
+        ssize_t r = read(fd, buf + got, (size_t)(bytes - got));
+        if (r < 0 && errno == EINTR) continue;
+        if (r <= 0) rs.fail("error reading %d bytes\n", bytes);
+        got += (int)r;
     }
-    return runs;
 }
 
-// A run during the merge: its descriptor and its slice of the work area.
-struct f_t {
+// Writes exactly bytes bytes, retrying short counts.
+void write_records(RecordSort &rs, int fd, const char *buf, long long bytes)
+{
+    for (long long put = 0; put < bytes;) {
+        ssize_t r = write(fd, buf + put, (size_t)(bytes - put));
+        if (r < 0 && errno == EINTR) continue;
+        if (r <= 0) rs.fail("error writing %d bytes\n", (int)bytes);
+        put += r;
+    }
+}
+
+// Creates the next run file; returns its descriptor, its number in *number.
+int create_run(RecordSort &rs, int *number)
+{
+    unsigned n = rs.next_number;
+    std::string name;
+    int fd = create_exclusive([&](unsigned i) { return rs.run_name((int)i); }, kTempNameSize, &n, &name);
+    if (fd < 0) rs.fail("cannot create/truncate %s\n", name.c_str());
+    rs.next_number = n + 1;
+    rs.on_disk.push_back((int)n);
+    *number = (int)n;
+    return fd;
+}
+
+int open_run(RecordSort &rs, int number)
+{
+    int fd = open(rs.run_name(number).c_str(), O_RDONLY | O_BINARY);
+    if (fd < 0) rs.fail("cannot open %s\n", rs.run_name(number).c_str());
+    return fd;
+}
+
+void remove_run(RecordSort &rs, int number)
+{
+    if (unlink(rs.run_name(number).c_str()) != 0) rs.fail("cannot delete %s\n", rs.run_name(number).c_str());
+    rs.on_disk.erase(std::find(rs.on_disk.begin(), rs.on_disk.end(), number));
+}
+
+// Reads the input in runs of m records, sorts each and writes it to its run
+// file; returns the run files in input order.
+std::vector<int> write_runs(RecordSort &rs, int fh_in, int nmemb, char *work)
+{
+    int runs = (int)(((long long)nmemb + rs.m - 1) / rs.m);
+    std::vector<int> files;
+    for (int r = 0; r < runs; ++r) {
+        int count = r < runs - 1 ? rs.m : nmemb - (runs - 1) * rs.m;
+        read_records(rs, fh_in, work, count * rs.size);
+        rs.sort1(work, (size_t)count, (size_t)rs.size, rs.compar);
+        int number;
+        int fd = create_run(rs, &number);
+        write_records(rs, fd, work, (long long)count * rs.size);
+        close(fd);
+        files.push_back(number);
+    }
+    return files;
+}
+
+// A run during a merge: its file, its number and its buffer of records.
+struct RunReader {
     int fh;
+    int number;
     int ci;  // current record in e; -1 once the run is exhausted
     int n;   // records in e
     char *e;
 };
 
 struct RunKey {
-    const f_t *runs;
-    int size;
-    compar_t compar;
+    const RunReader *runs;
+    size_t size;
+    CompareFn compar;
     bool done(int i) const { return runs[i].ci < 0; }
     int operator()(int a, int b) const
     {
@@ -1101,12 +1466,14 @@ struct RunKey {
 };
 
 // Refills a run's buffer with one read; false once the run is exhausted.
-bool refill_run(const RecordSort &rs, f_t *run, int index, int bytes, bool first)
+bool refill_run(RecordSort &rs, RunReader *run, int bytes, bool first)
 {
-    ssize_t got = read(run->fh, run->e, (size_t)bytes);
+    ssize_t got;
+    do got = read(run->fh, run->e, (size_t)bytes);
+    while (got < 0 && errno == EINTR);
     if (got < 0) {
-        if (first) error1("failed to read %d bytes from %s/%d-%d\n", bytes, rs.tmp_path, rs.pid, index);
-        error1("failed to read %d bytes from %s/%d-%d", bytes, rs.tmp_path, rs.pid, index);
+        if (first) rs.fail("failed to read %d bytes from %s/%d-%d\n", bytes, rs.tmp_path, rs.pid, run->number);
+        rs.fail("failed to read %d bytes from %s/%d-%d", bytes, rs.tmp_path, rs.pid, run->number);
     }
     run->n = (int)(got / rs.size);
     run->ci = run->n > 0 ? 0 : -1;
@@ -1114,76 +1481,86 @@ bool refill_run(const RecordSort &rs, f_t *run, int index, int bytes, bool first
 }
 
 /*
- * Merges the runs whose file indices are listed (ties go to the earlier in
- * the list) into fh_out and removes their files; returns the number of
- * records written.  The work area is shared as in the
- * single-pass merge: each run reads blocks of b = (m/2)/count records (at
- * least 1), the rest buffers the output.  When no record is left over for
- * the output (only when merging m runs of a two-record area), each record
- * is written straight from its run's buffer.
+ * How one merge of count runs uses memory.  fsort shares its work area: each
+ * run reads blocks of b = (m/2)/count records (at least 1), the rest buffers
+ * the output; when no record is left over for the output (only when merging
+ * m runs of a two-record area), each record is written straight from its
+ * run's buffer.  fsort_old gives each run one record of its own and the whole
+ * work area to the output.
  */
-long long merge_runs(const RecordSort &rs, const std::vector<int> &files, int fh_out, char *work)
+struct MergeLayout {
+    int b;
+    char *run_area, *outbuf;
+    long long outcap;
+};
+
+MergeLayout layout_for(const RecordSort &rs, int count, char *work, char *one_record_area)
+{
+    if (rs.one_record_runs) return {1, one_record_area, work, rs.m};
+    int b = std::max((rs.m / 2) / count, 1);
+    return {b, work, work + (size_t)count * b * rs.size, (long long)rs.m - (long long)b * count};
+}
+
+// Merges the listed runs (ties go to the earlier in the list) into fh_out
+// and removes their files; returns the number of records written.
+long long merge_runs(RecordSort &rs, const std::vector<int> &files, int fh_out, const MergeLayout &lay)
 {
     const int count = (int)files.size();
     const size_t size = (size_t)rs.size;
-    int b = (rs.m / 2) / count;
-    if (b < 1) b = 1;
-    std::vector<f_t> runs((size_t)count);
-    for (int i = 0; i < count; ++i) {
-        runs[i].fh = xopen("%s/%d-%d", rs.tmp_path, rs.pid, files[i]);
-        runs[i].e = work + (size_t)i * b * size;
-        refill_run(rs, &runs[i], files[i], b * rs.size, true);
-    }
+    const int block = lay.b * rs.size;
+    std::vector<RunReader> runs((size_t)count);
     int live = 0;
-    for (const f_t &r : runs) live += r.ci >= 0;
-    char *outbuf = work + (size_t)count * b * size;
-    long long outcap = (long long)rs.m - (long long)b * count, held = 0, written = 0;
-    RunKey key{runs.data(), rs.size, rs.compar};
-    LoserTree<SourceOrder<RunKey>> tree(count, SourceOrder<RunKey>{key});
+    for (int i = 0; i < count; ++i) {
+        runs[i] = {open_run(rs, files[i]), files[i], 0, 0, lay.run_area + (size_t)i * lay.b * size};
+        live += refill_run(rs, &runs[i], block, true);
+    }
+    long long held = 0, written = 0;
+    auto tree = tournament(count, RunKey{runs.data(), size, rs.compar});
     while (live > 0) {
-        int w = tree.winner();
-        f_t &run = runs[w];
-        if (run.ci < 0) error1("fsort() fatal internal error\n");
+        RunReader &run = runs[tree.winner()];
+        if (run.ci < 0) rs.fail("fsort() fatal internal error\n");
         char *rec = run.e + (size_t)run.ci * size;
-        if (outcap < 1) {
-            xwrite(fh_out, rec, rs.size);
+        if (lay.outcap < 1) {
+            write_records(rs, fh_out, rec, rs.size);
         } else {
-            memcpy(outbuf + held * size, rec, size);
-            if (++held == outcap) {
-                xwrite(fh_out, outbuf, (int)(held * rs.size));
+            memcpy(lay.outbuf + held * size, rec, size);
+            if (++held == lay.outcap) {
+                write_records(rs, fh_out, lay.outbuf, held * rs.size);
                 held = 0;
             }
         }
         ++written;
-        if (++run.ci == run.n && !refill_run(rs, &run, files[w], b * rs.size, false)) --live;
+        if (++run.ci == run.n && !refill_run(rs, &run, block, false)) --live;
         tree.replay_winner();
     }
-    if (held > 0) xwrite(fh_out, outbuf, (int)(held * rs.size));
-    for (int i = 0; i < count; ++i) {
-        close(runs[i].fh);
-        xunlink("%s/%d-%d", rs.tmp_path, rs.pid, files[i]);
+    if (held > 0) write_records(rs, fh_out, lay.outbuf, held * rs.size);
+    for (RunReader &run : runs) {
+        close(run.fh);
+        remove_run(rs, run.number);
     }
     return written;
 }
 
 /*
- * More runs than the work area can merge at once (or than is wise to keep
- * open) are merged in passes: each pass merges consecutive groups of the
- * runs into new run files numbered after the existing ones, a lone run at the
- * end passing through as it is.  The list stays in input order, so equal
- * records still come out in the order of the runs they were read in.
+ * Merges the runs into fh_out, in passes when there are more than one merge
+ * may read at once (the descriptor bound, and for fsort the work area, which
+ * must leave each run a record and the output one): each pass merges
+ * consecutive groups into new run files, a lone run at the end passing
+ * through as it is.  The list stays in input order, so equal records still
+ * come out in the order of the runs they were read in.
  */
-const int kMaxOpenRuns = 512;
-
-std::vector<int> narrow_runs(const RecordSort &rs, int runs, char *work)
+long long merge_all_runs(RecordSort &rs, std::vector<int> files, int fh_out, char *work)
 {
-    std::vector<int> files((size_t)runs);
-    for (int i = 0; i < runs; ++i) files[i] = i;
-    int most = std::min(rs.m - 1, kMaxOpenRuns);
-    int group = 2;
-    while ((long long)(group + 1) * (group + 1) <= rs.m) ++group;  // about sqrt(m)
-    group = std::min(group, std::max(most, 2));
-    int next = runs;
+    int most = merge_fan_in();
+    int group = most;
+    if (!rs.one_record_runs) {
+        most = std::min(rs.m - 1, most);
+        group = 2;
+        while ((long long)(group + 1) * (group + 1) <= rs.m) ++group;  // about sqrt(m)
+        group = std::min(group, std::max(most, 2));
+    }
+    std::vector<char> one_record_area(rs.one_record_runs ? (size_t)std::max(group, most) * rs.size : 0);
+    auto layout = [&](size_t count) { return layout_for(rs, (int)count, work, one_record_area.data()); };
     while ((int)files.size() > std::max(most, 1)) {
         std::vector<int> merged;
         for (size_t at = 0; at < files.size(); at += (size_t)group) {
@@ -1193,120 +1570,76 @@ std::vector<int> narrow_runs(const RecordSort &rs, int runs, char *work)
                 continue;
             }
             std::vector<int> part(files.begin() + (long)at, files.begin() + (long)stop);
-            int fd = xcreate("%s/%d-%d", rs.tmp_path, rs.pid, next);
-            merge_runs(rs, part, fd, work);
+            int number;
+            int fd = create_run(rs, &number);
+            merge_runs(rs, part, fd, layout(part.size()));
             close(fd);
-            merged.push_back(next++);
+            merged.push_back(number);
         }
         files.swap(merged);
     }
-    return files;
+    return merge_runs(rs, files, fh_out, layout(files.size()));
 }
 
-// The in-memory case of both sorts: the whole input fits in msize bytes.
-void sort_in_memory(int fh_in, int fh_out, int nmemb, int size, compar_t compar, sort1_t sort1)
-{
-    int bytes = nmemb * size;
-    char *buf = (char *)xmalloc((size_t)bytes);
-    xread(fh_in, buf, bytes);
-    sort1(buf, (size_t)nmemb, (size_t)size, compar);
-    xwrite(fh_out, buf, bytes);
-    free(buf);
-}
-
-void check_written(long long written, int nmemb)
-{
-    if (written != nmemb)
-        error1("fsort() fatal internal inconsistency; %d items written but should have %d\n", (int)written,
-               nmemb);
-}
-
-// The start both record sorts share.  Returns -1 for bad arguments, 0 when
-// the input fitted the budget and was sorted in memory, otherwise the number
-// of sorted run files written, with the work area (m records) in *work.
-int start_record_sort(RecordSort &rs, int fh_in, int fh_out, int nmemb, int msize, char **work)
+/*
+ * Both record sorts: an input that fits the budget is sorted in memory;
+ * otherwise runs of m records are sorted in memory, spilled to run files and
+ * merged.  Returns -1 when the budget holds fewer than two records.
+ */
+int sort_records(RecordSort &rs, int fh_in, int fh_out, int nmemb, int msize)
 {
     if (rs.size <= 0 || nmemb < 0) return -1;
     if ((long long)nmemb * rs.size <= msize) {
-        sort_in_memory(fh_in, fh_out, nmemb, rs.size, rs.compar, rs.sort1);
+        int bytes = nmemb * rs.size;
+        char *buf = (char *)xmalloc((size_t)bytes);
+        read_records(rs, fh_in, buf, bytes);
+        rs.sort1(buf, (size_t)nmemb, (size_t)rs.size, rs.compar);
+        write_records(rs, fh_out, buf, bytes);
+        free(buf);
         return 0;
     }
     rs.m = msize / rs.size;
     if (rs.m < 2) return -1;
-    *work = (char *)xmalloc((size_t)rs.m * rs.size);
-    return write_runs(rs, fh_in, nmemb, *work);
+    std::string first = rs.run_name(0);
+    if (first.size() >= kTempNameSize) error1("cannot create/truncate %s\n", first.c_str());
+    char *work = (char *)xmalloc((size_t)rs.m * rs.size);
+    long long written = merge_all_runs(rs, write_runs(rs, fh_in, nmemb, work), fh_out, work);
+    if (written != nmemb)
+        rs.fail("fsort() fatal internal inconsistency; %d items written but should have %d\n", (int)written,
+                nmemb);
+    free(work);
+    return 0;
 }
 
 }  // namespace
 
 /*
- * fsort: runs of m records are sorted in memory and spilled to run files,
- * then merged through one work area that serves both as the runs' read
- * buffers and as the output buffer.
+ * fsort: the merge reads each run in blocks and buffers the output, all in
+ * one work area.
  */
-int fsort(int fh_in, int fh_out, int nmemb, int size, compar_t compar, sort1_t sort1, int msize,
+int fsort(int fh_in, int fh_out, int nmemb, int size, CompareFn compar, SortFn sort1, int msize,
           const char *tmp_path)
 {
-    xopen_std_fds();   // no temporary file may take a standard descriptor
-    RecordSort rs{size, compar, sort1, 0, tmp_path, (int)getpid()};
-    char *work = nullptr;
-    int runs = start_record_sort(rs, fh_in, fh_out, nmemb, msize, &work);
-    if (runs <= 0) return runs;
-    long long written = merge_runs(rs, narrow_runs(rs, runs, work), fh_out, work);
-    check_written(written, nmemb);
-    free(work);
-    return 0;
+    xopen_std_fds();  // no temporary file may take a standard descriptor
+    RecordSort rs{size, compar, sort1, 0, tmp_path, (int)getpid(), false, 0, {}};
+    return sort_records(rs, fh_in, fh_out, nmemb, msize);
 }
 
 /*
  * fsort_old: the same runs as fsort, merged one record at a time: each run
  * holds only its current record, and the whole work area buffers the output.
  */
-int fsort_old(int fh_in, int fh_out, int nmemb, int size, compar_t compar, sort1_t sort1, int msize,
+int fsort_old(int fh_in, int fh_out, int nmemb, int size, CompareFn compar, SortFn sort1, int msize,
               const char *tmp_path)
 {
-    xopen_std_fds();   // no temporary file may take a standard descriptor
-    RecordSort rs{size, compar, sort1, 0, tmp_path, (int)getpid()};
-    char *work = nullptr;
-    int count = start_record_sort(rs, fh_in, fh_out, nmemb, msize, &work);
-    if (count <= 0) return count;
-    std::vector<f_t> runs((size_t)count);
-    for (int i = 0; i < count; ++i) {
-        f_t &run = runs[i];
-        run.fh = xopen("%s/%d-%d", tmp_path, rs.pid, i);
-        run.ci = 0;
-        run.n = i < count - 1 ? rs.m : nmemb - (count - 1) * rs.m;
-        run.e = (char *)xmalloc((size_t)size);
-        xread(run.fh, run.e, size);
-    }
-    int live = count, held = 0;
-    long long written = 0;
-    while (live > 0) {
-        int j = -1;
-        for (int i = 0; i < count; ++i)
-            if (runs[i].ci < runs[i].n && (j < 0 || compar(runs[i].e, runs[j].e) < 0)) j = i;
-        if (j < 0) error1("fsort() fatal internal error\n");
-        memcpy(work + (size_t)held * size, runs[j].e, (size_t)size);
-        if (++held == rs.m) {
-            xwrite(fh_out, work, held * size);
-            held = 0;
-        }
-        ++written;
-        if (++runs[j].ci == runs[j].n) --live;
-        else xread(runs[j].fh, runs[j].e, size);
-    }
-    if (held > 0) xwrite(fh_out, work, held * size);
-    check_written(written, nmemb);
-    free(work);
-    for (int i = 0; i < count; ++i) {
-        free(runs[i].e);
-        close(runs[i].fh);
-        xunlink("%s/%d-%d", tmp_path, rs.pid, i);
-    }
-    return 0;
+    xopen_std_fds();  // no temporary file may take a standard descriptor
+    RecordSort rs{size, compar, sort1, 0, tmp_path, (int)getpid(), true, 0, {}};
+    return sort_records(rs, fh_in, fh_out, nmemb, msize);
 }
 
-int funiq(int fh_in, int fh_out, int nmemb, int size, compar_t compar)
+/* ---- removing repeats from a sorted record file ---- */
+
+int funiq(int fh_in, int fh_out, int nmemb, int size, CompareFn compar)
 {
     if (nmemb <= 0) return 0;
     char *last = (char *)xmalloc((size_t)size), *rec = (char *)xmalloc((size_t)size);
@@ -1326,12 +1659,14 @@ int funiq(int fh_in, int fh_out, int nmemb, int size, compar_t compar)
     return count;
 }
 
+/* ---- set operations of merge(): intersection and union ---- */
+
 namespace {
 
 // The intersection: while every array has a current record, copy it if all
 // are equal and advance them all, else advance the first smallest.
 int merge_intersection(int n, void *const *bases, const int *nmembs, int size, void **result,
-                       compar_t compar)
+                       CompareFn compar)
 {
     if (n < 1) return 0;
     int r = *std::min_element(nmembs, nmembs + n);
@@ -1364,7 +1699,7 @@ int merge_intersection(int n, void *const *bases, const int *nmembs, int size, v
 
 // The union without repeats: take the first smallest current record, write
 // it unless it equals the last one written.
-int merge_union(int n, void *const *bases, const int *nmembs, int size, void **result, compar_t compar)
+int merge_union(int n, void *const *bases, const int *nmembs, int size, void **result, CompareFn compar)
 {
     if (n < 0) n = 0;
     size_t total = 0;
@@ -1393,7 +1728,7 @@ int merge_union(int n, void *const *bases, const int *nmembs, int size, void **r
 
 }  // namespace
 
-int merge(int op, int n, void *const *bases, const int *nmembs, int size, void **result, compar_t compar)
+int merge(int op, int n, void *const *bases, const int *nmembs, int size, void **result, CompareFn compar)
 {
     if (op == 1) return merge_intersection(n, bases, nmembs, size, result, compar);
     if (op == 2) return merge_union(n, bases, nmembs, size, result, compar);

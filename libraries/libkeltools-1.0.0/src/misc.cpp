@@ -1,11 +1,17 @@
 // misc: diagnostics, digit grouping, numeric data files, ranges and small helpers.
 
 #include "keltools.h"
+#include "internal.h"
 
+#include <algorithm>
+#include <cctype>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <ctime>
+
+#include <unistd.h>
 
 /* ---- diagnostics ---- */
 
@@ -129,15 +135,7 @@ void sleep1(double intr)
 
 namespace {
 
-char comma_buffers[8][27];
-int ib = 0;
-
-char *next_buffer()
-{
-    char *b = comma_buffers[ib];
-    ib = (ib + 1) % 8;
-    return b;
-}
+keltools_internal::ring_buffers<8, 27> comma_buffers;
 
 // Writes the ndigits decimal digits of v (leading zeros included) into b,
 // a comma after every digit whose remaining count is a positive multiple of
@@ -145,7 +143,7 @@ char *next_buffer()
 // lone 0 back for zero.
 char *build(unsigned long long v, int ndigits, bool grouped)
 {
-    char *b = next_buffer();
+    char *b = comma_buffers.next();
     int width = grouped ? ndigits + (ndigits - 1) / 3 : ndigits;
     b[width] = '\0';
     int pos = width - 1;
@@ -179,15 +177,6 @@ char *insert_commas5(long long number) { return build((unsigned long long)number
 char *insert_commas6(long long number) { return skip_blanks(insert_commas5(number)); }
 
 /* ---- numeric data, ranges, permission strings, content measures, executable lookup ---- */
-
-
-#include <unistd.h>
-
-#include <algorithm>
-#include <cctype>
-#include <cstdio>
-#include <cstdlib>
-#include <cstring>
 
 /*
  * Numeric data files.  A data file holds one row of numbers per line; the

@@ -1,8 +1,14 @@
 // str_base: integer parsing and the string toolkit.
 
 #include "keltools.h"
+#include "internal.h"
 
 #include <cctype>
+#include <cstdlib>
+#include <cstring>
+
+using keltools_internal::in_set;
+using keltools_internal::is_space;
 
 /* ---- 64-bit integer parsing ---- */
 
@@ -80,10 +86,6 @@ int strnicmp1(const char *s1, const char *s2, int n)
 
 /* ---- string toolkit ---- */
 
-
-#include <cstdlib>
-#include <cstring>
-
 /*
  * Word splitting.  The splitters cut the caller's string in place, writing a
  * NUL over the separator that ends each word, and hand back an array of
@@ -92,17 +94,12 @@ int strnicmp1(const char *s1, const char *s2, int n)
 
 namespace {
 
-bool is_blank(unsigned char c)
-{
-    return isspace(c) != 0;
-}
-
 // Whether c separates words in the given class (see str_words).
 bool is_word_separator(unsigned char c, int sep_class)
 {
     switch (sep_class) {
-    case 1: return is_blank(c);
-    case 3: return is_blank(c) || c == '*' || c == '?';
+    case 1: return is_space(c);
+    case 3: return is_space(c) || c == '*' || c == '?';
     case 4: return c == ',';
     case 5: return c == '.';
     case 6: return c == ';';
@@ -377,15 +374,6 @@ char *str_insert(char *s, char c, int n)
     return s;
 }
 
-namespace {
-
-bool in_set(char c, const char *set)
-{
-    return c != '\0' && strchr(set, c) != nullptr;
-}
-
-}  // namespace
-
 char *str_strip(char *s, const char *stray)
 {
     size_t len = strlen(s);
@@ -410,7 +398,7 @@ int str_compress_spaces(char *s)
     size_t out = 0;
     bool pending_blank = false;
     for (const char *p = s; *p; p++) {
-        if (is_blank((unsigned char)*p)) {
+        if (is_space((unsigned char)*p)) {
             pending_blank = out > 0;
             continue;
         }

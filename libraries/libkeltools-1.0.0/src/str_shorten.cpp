@@ -1,9 +1,14 @@
 // str_shorten: short FAT-safe file names.
 
 #include "keltools.h"
+#include "internal.h"
+
+#include <cstdlib>
+#include <cstring>
+
+using keltools_internal::in_set;
 
 /* ---- short names ---- */
-
 
 /*
  * Any file name becomes a FAT 8.3 name (base of at most 8 characters, an
@@ -14,9 +19,6 @@
  * ".gz") survives as the tail of the extension, so "x.tar.gz" becomes
  * "x.tgz".
  */
-
-#include <cstdlib>
-#include <cstring>
 
 namespace {
 
@@ -29,11 +31,6 @@ const char consonants[] = "BCDFGHKLMNPQRSTVWXZbcdfghklmnpqrstvwxz";
 const char digits[] = "0123456789";
 
 char fat_name[13];
-
-bool in_set(int c, const char *set)
-{
-    return c != '\0' && strchr(set, c) != nullptr;
-}
 
 // The last character of s from set, unless that is the very first character.
 char *last_inner(char *s, const char *set)

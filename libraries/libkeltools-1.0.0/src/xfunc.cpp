@@ -1,13 +1,17 @@
 // xfunc: checked file and memory operations, chunk sets, text buffers, tree removal.
 
 #include "keltools.h"
+#include "internal.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdarg>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -93,20 +97,64 @@ int xfread(void *buffer, int nb, FILE *fp)
     return nb > 0 ? (int)fread(buffer, 1, (size_t)nb, fp) : 0;
 }
 
+namespace keltools_internal {
+
+namespace {
+
+// Calls transfer(done) until n bytes have moved: it moves the bytes from
+// offset done on and returns the platform call's result.  An interrupted
+// call is made again; a call that moves nothing or fails ends the loop
+// (a write that moves nothing would otherwise be tried forever).
+template <typename Transfer>
+size_t transfer_in_full(size_t n, Transfer transfer)
+{
+    size_t done = 0;
+    while (done < n) {
+        ssize_t r = transfer(done);
+        if (r < 0 && errno == EINTR)
+            continue;
+        if (r <= 0)
+            break;
+        done += (size_t)r;
+    }
+    return done;
+}
+
+}  // namespace
+
+size_t read_in_full(int fd, void *buffer, size_t n)
+{
+    char *p = (char *)buffer;
+    return transfer_in_full(n, [&](size_t done) { return read(fd, p + done, n - done); });
+}
+
+size_t write_in_full(int fd, const void *buffer, size_t n)
+{
+    const char *p = (const char *)buffer;
+    return transfer_in_full(n, [&](size_t done) { return write(fd, p + done, n - done); });
+}
+
+}  // namespace keltools_internal
+
+using keltools_internal::read_in_full;
+using keltools_internal::write_in_full;
+
+// Writes all size bytes or stops the process.
 int xwrite(int fd, const void *buffer, int size)
 {
     if (size == 0)
         return 0;
-    if (size < 0 || write(fd, buffer, (size_t)size) != (ssize_t)size)
+    if (size < 0 || write_in_full(fd, buffer, (size_t)size) != (size_t)size)
         error1("error writing %d bytes\n", size);
     return 0;
 }
 
+// Reads exactly size bytes or stops the process; an early end of file stops it too.
 int xread(int fd, void *buffer, int size)
 {
     if (size == 0)
         return 0;
-    if (size < 0 || read(fd, buffer, (size_t)size) != (ssize_t)size)
+    if (size < 0 || read_in_full(fd, buffer, (size_t)size) != (size_t)size)
         error1("error reading %d bytes\n", size);
     return 0;
 }
@@ -159,11 +207,17 @@ int xread_str_array(int fd, char ***s)
     return n;
 }
 
+// The whole size, also beyond 4 GiB.
+[[noreturn]] static void out_of_memory(const char *call, size_t n)
+{
+    error1("not enough memory; %s(%llu) failed\n", call, (unsigned long long)n);
+}
+
 void *xmalloc(size_t n)
 {
     void *p = malloc(n ? n : 1);
     if (p == NULL)
-        error1("not enough memory; malloc(%u) failed\n", (unsigned)n);
+        out_of_memory("malloc", n);
     return p;
 }
 
@@ -177,7 +231,7 @@ void *xrealloc(void *ptr, size_t n)
         return xmalloc(n);
     void *p = realloc(ptr, n);
     if (p == NULL)
-        error1("not enough memory; realloc(%u) failed\n", (unsigned)n);
+        out_of_memory("realloc", n);
     return p;
 }
 
@@ -242,91 +296,7 @@ void xmunmap(void *addr, unsigned long len)
     (void)len;
 }
 
-/* ---- tree removal and checked seek ---- */
-
-#include <dirent.h>
-
-namespace {
-
-// Removes one entry of a directory being emptied; path is the entry's path.
-// Failures stop the process, or in soft mode print the same text as a warning.
-void remove_entry(int softfail, const char *path)
-{
-    struct stat st;
-    // lstat: a symbolic link is removed itself, never followed out of the tree.
-    if (lstat(path, &st) != 0) {
-        const char *reason = strerror(errno);
-        if (!softfail)
-            error1("failed to stat() file %s (%s)\n", path, reason);
-        warning1("warning: failed to stat() file %s (%s)\n", path, reason);
-        return;
-    }
-    if (S_ISDIR(st.st_mode)) {
-        rmdir_worker(softfail, path);
-    } else if (unlink(path) != 0) {
-        const char *reason = strerror(errno);
-        if (!softfail)
-            error1("failed to remove file %s (%s)\n", path, reason);
-        warning1("warning: failed to remove file %s (%s)\n", path, reason);
-    }
-}
-
-}  // namespace
-
-int rmdir_worker(int softfail, const char *dirname)
-{
-    DIR *dir = opendir(dirname);
-    if (!dir) {
-        if (!softfail)
-            error1("failed to scan directory %s\n", dirname);
-        warning1("warning: failed to scan directory %s\n", dirname);
-        return -1;
-    }
-    while (struct dirent *entry = readdir(dir)) {
-        if (strcmp(entry->d_name, ".") == 0 || strcmp(entry->d_name, "..") == 0)
-            continue;
-        char *path = str_sjoin(dirname, entry->d_name);
-        if (!path)
-            error1("not enough memory; malloc(%u) failed\n",
-                   (unsigned)(strlen(dirname) + strlen(entry->d_name) + 2));
-        remove_entry(softfail, path);
-        free(path);
-    }
-    closedir(dir);
-    int rc = rmdir(dirname);
-    if (rc != 0) {
-        const char *reason = strerror(errno);
-        if (!softfail)
-            error1("failed to remove directory %s (%s)\n", dirname, reason);
-        warning1("warning: failed to remove directory %s (%s)\n", dirname, reason);
-    }
-    return rc;
-}
-
-int xrmdir(int softfail, const char *format, ...)
-{
-    BUILD_NAME(name, format);
-    rmdir_worker(softfail, name);
-    return 0;
-}
-
-int xlseek(int fh, off_t offset)
-{
-    // A failed seek returns -1, which must not pass for a seek to -1.
-    off_t reached = lseek(fh, offset, SEEK_SET);
-    if (reached < 0 || reached != offset)
-        error1("lseek (%s) failed\n", insert_commas4((long long)offset));
-    return 0;
-}
-
 /* ---- memory chunk sets and text buffers ---- */
-
-
-#include <algorithm>
-#include <cstdarg>
-#include <cstdio>
-#include <cstdlib>
-#include <cstring>
 
 /*
  * A chunk set hands out blocks back to back from its newest chunk; when a
@@ -536,6 +506,80 @@ char *membuf_accumulate(int mbid)
     memcpy(at, m->bufs[m->nbufs - 1], last);
     at[last] = '\0';
     return text;
+}
+
+/* ---- tree removal and checked seek ---- */
+
+namespace {
+
+// Removes one entry of a directory being emptied; path is the entry's path.
+// Failures stop the process, or in soft mode print the same text as a warning.
+void remove_entry(int softfail, const char *path)
+{
+    struct stat st;
+    // lstat: a symbolic link is removed itself, never followed out of the tree.
+    if (lstat(path, &st) != 0) {
+        const char *reason = strerror(errno);
+        if (!softfail)
+            error1("failed to stat() file %s (%s)\n", path, reason);
+        warning1("warning: failed to stat() file %s (%s)\n", path, reason);
+        return;
+    }
+    if (S_ISDIR(st.st_mode)) {
+        rmdir_worker(softfail, path);
+    } else if (unlink(path) != 0) {
+        const char *reason = strerror(errno);
+        if (!softfail)
+            error1("failed to remove file %s (%s)\n", path, reason);
+        warning1("warning: failed to remove file %s (%s)\n", path, reason);
+    }
+}
+
+}  // namespace
+
+int rmdir_worker(int softfail, const char *dirname)
+{
+    DIR *dir = opendir(dirname);
+    if (!dir) {
+        if (!softfail)
+            error1("failed to scan directory %s\n", dirname);
+        warning1("warning: failed to scan directory %s\n", dirname);
+        return -1;
+    }
+    while (struct dirent *entry = readdir(dir)) {
+        if (strcmp(entry->d_name, ".") == 0 || strcmp(entry->d_name, "..") == 0)
+            continue;
+        char *path = str_sjoin(dirname, entry->d_name);
+        if (!path)
+            out_of_memory("malloc", strlen(dirname) + strlen(entry->d_name) + 2);
+        remove_entry(softfail, path);
+        free(path);
+    }
+    closedir(dir);
+    int rc = rmdir(dirname);
+    if (rc != 0) {
+        const char *reason = strerror(errno);
+        if (!softfail)
+            error1("failed to remove directory %s (%s)\n", dirname, reason);
+        warning1("warning: failed to remove directory %s (%s)\n", dirname, reason);
+    }
+    return rc;
+}
+
+int xrmdir(int softfail, const char *format, ...)
+{
+    BUILD_NAME(name, format);
+    rmdir_worker(softfail, name);
+    return 0;
+}
+
+int xlseek(int fh, off_t offset)
+{
+    // A failed seek returns -1, which must not pass for a seek to -1.
+    off_t reached = lseek(fh, offset, SEEK_SET);
+    if (reached < 0 || reached != offset)
+        error1("lseek (%s) failed\n", insert_commas4((long long)offset));
+    return 0;
 }
 
 /* ---- standard descriptors ---- */

@@ -1,0 +1,50 @@
+// Helpers shared by the library's modules; not part of the public header.
+#pragma once
+
+#include <cctype>
+#include <cstddef>
+#include <cstring>
+
+namespace keltools_internal {
+
+// White space by the runtime's classification: in the default locale space,
+// tab, line feed, vertical tab, form feed and carriage return.
+inline bool is_space(unsigned char c)
+{
+    return isspace(c) != 0;
+}
+
+// Whether c is one of the characters of set; the NUL never is.
+inline bool in_set(int c, const char *set)
+{
+    return c != '\0' && strchr(set, c) != nullptr;
+}
+
+// Static text buffers handed out in turn: a text stays valid while the
+// count - 1 buffers after it are taken.
+template <int count, size_t size>
+class ring_buffers {
+public:
+    char *next()
+    {
+        char *b = buffers_[at_];
+        at_ = (at_ + 1) % count;
+        return b;
+    }
+
+private:
+    char buffers_[count][size] = {};
+    int at_ = 0;
+};
+
+// Reads until n bytes have arrived, the input ends or a read fails; a read
+// interrupted by a signal is restarted and a short read is followed by the
+// next.  Returns the count read: less than n only at end of input or after
+// a failure (errno then holds its reason).
+size_t read_in_full(int fd, void *buffer, size_t n);
+
+// Writes all n bytes, restarting interrupted and continuing short writes.
+// Returns the count written: less than n only after a failure.
+size_t write_in_full(int fd, const void *buffer, size_t n);
+
+}  // namespace keltools_internal
