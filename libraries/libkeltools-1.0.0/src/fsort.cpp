@@ -26,7 +26,7 @@ int uniq(void *array, size_t nmemb, size_t size, int (*compare)(const void *, co
 
 
 #include <errno.h>
-#include <endian.h>
+#include "compat.h"
 #include <fcntl.h>
 #include <stdint.h>
 #include <limits.h>
@@ -824,7 +824,7 @@ int finish_single_chunk(const TextSort &ts, char *buf)
 {
     char name[260];
     ts.chunk_name(name, 0);
-    if (rename(name, ts.fn2) == 0) {
+    if (replace_file(name, ts.fn2) == 0) {
         free(buf);
         return 0;
     }
@@ -1027,7 +1027,7 @@ int sortfile(const char *fn1, const char *fn2, int (*compare)(const void *, cons
         warning1("cannot allocate %d bytes\n", msize);
         return -1;
     }
-    int fd = open(fn1, O_RDONLY);
+    int fd = open(fn1, O_RDONLY | O_BINARY);
     if (fd < 0) {
         warning1("failed to open %s (%s)\n", fn1, strerror(errno));
         free(buf);
