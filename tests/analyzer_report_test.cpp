@@ -47,6 +47,17 @@ transaction_t trade(const char *when, const char *stock, int direction, double p
 
 std::string section(std::vector<transaction_t> T)
 {
+#ifdef _WIN32
+    // No memory streams here: a binary temporary file keeps the bytes as written.
+    FILE *fp = tmpfile();
+    produce_stock_report(fp, T.data(), (int)T.size());
+    std::string s;
+    rewind(fp);
+    for (int c; (c = fgetc(fp)) != EOF;)
+        s += (char)c;
+    fclose(fp);
+    return s;
+#else
     char *text = nullptr;
     size_t len = 0;
     FILE *fp = open_memstream(&text, &len);
@@ -55,6 +66,7 @@ std::string section(std::vector<transaction_t> T)
     std::string s(text, len);
     free(text);
     return s;
+#endif
 }
 
 const std::string table_head =
@@ -244,6 +256,9 @@ TEST(ReportFiles, AFileThatCannotBeWrittenStopsTheRunKeepingEarlierPages)
 {
     std::vector<transaction_t> T = {trade("01.01.2012 10:00:00", "A", 1, 1, 1),
                                     trade("01.01.2013 10:00:00", "A", 1, 1, 1)};
+#ifdef _WIN32
+    GTEST_SKIP() << "POSIX only: a full device (/dev/full) behind a symbolic link";
+#else
     kt_test::TempDir dir;
     ASSERT_EQ(mkdir(dir.file("report.html").c_str(), 0755), 0);
     ASSERT_EQ(symlink("/dev/full", dir.file("report-2013.html").c_str()), 0);
@@ -264,6 +279,7 @@ TEST(ReportFiles, AFileThatCannotBeWrittenStopsTheRunKeepingEarlierPages)
     EXPECT_EQ(run(), "cannot open report.html in mode \"w\" (Is a directory)\n");
     page = kt_test::read_file(dir.file("report-2013.html"));
     EXPECT_EQ(page.substr(page.size() - 16), "</body>\n</html>\n");
+#endif
 }
 
 }  // namespace

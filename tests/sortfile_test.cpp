@@ -39,7 +39,7 @@ Outcome run_sortfile(const std::string &in, const std::string &out, int msize, c
 std::vector<std::string> entries(const std::string &dir)
 {
     std::vector<std::string> names;
-    for (const auto &e : std::filesystem::directory_iterator(dir)) names.push_back(e.path().filename());
+    for (const auto &e : std::filesystem::directory_iterator(dir)) names.push_back(e.path().filename().string());
     std::sort(names.begin(), names.end());
     return names;
 }

@@ -1,8 +1,10 @@
 #include "test_support.h"
 
 #include <fcntl.h>
-#include <sys/wait.h>
 #include <unistd.h>
+#ifndef _WIN32
+#include <sys/wait.h>
+#endif
 
 #include <cstdio>
 #include <cstdlib>
@@ -14,6 +16,7 @@
 
 namespace kt_test {
 
+#ifndef _WIN32
 namespace {
 
 // A temporary file that receives one of the child's streams.
@@ -106,8 +109,12 @@ TempDir::TempDir()
     path_ = templ;
 }
 
+#endif  // the Windows forms of the above are in test_support_win.cpp
+
 TempDir::~TempDir()
 {
+    if (borrowed_)
+        return;
     std::error_code ec;
     // Make everything removable again, whatever a test did to permissions.
     for (auto it = std::filesystem::recursive_directory_iterator(path_, ec);
@@ -128,6 +135,7 @@ ChdirGuard::~ChdirGuard()
     std::filesystem::current_path(old_, ec);
 }
 
+#ifndef _WIN32
 TzGuard::TzGuard(const char *tz)
 {
     if (const char *old = getenv("TZ"))
@@ -144,6 +152,8 @@ TzGuard::~TzGuard()
         unsetenv("TZ");
     tzset();
 }
+
+#endif
 
 std::string read_file(const std::string &path)
 {

@@ -35,6 +35,8 @@
 #endif
 #define WIN32_LEAN_AND_MEAN
 #include <windows.h>
+#undef near  // plain words in C++ code, not the old pointer qualifiers
+#undef far
 #else
 #include <endian.h>
 #endif
