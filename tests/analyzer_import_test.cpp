@@ -172,6 +172,9 @@ TEST(RowParser, DateScanAgreesWithTheCLibrary)
             s += alphabet[gen() % (sizeof alphabet - 1)];
         inputs.push_back(s);
     }
+#ifdef _WIN32
+    GTEST_SKIP() << "the reference is glibc's sscanf: msvcrt's wraps overflowing numbers instead";
+#endif
     for (const auto &s : inputs) {
         int v[6] = {-7, -7, -7, -7, -7, -7};
         int n = sscanf(s.c_str(), "%d.%d.%d %d:%d:%d", &v[0], &v[1], &v[2], &v[3], &v[4], &v[5]);
@@ -205,6 +208,9 @@ TEST(RowParser, MoneyCellsReadExactlyAsAtof)
         snprintf(text, sizeof text, "%.17g", v);
         inputs.push_back(text);
     }
+#ifdef _WIN32
+    GTEST_SKIP() << "the reference is glibc's atof: msvcrt's reads hex, infinities and NaNs otherwise";
+#endif
     for (const auto &s : inputs) {
         double want = atof(s.c_str()), got = to_double(s.c_str());
         if (std::isnan(want))
@@ -246,7 +252,7 @@ std::string my_line(const transaction_t &t)
     FILE *fp = fopen(path.c_str(), "w");
     write_trade_line(fp, &t);
     fclose(fp);
-    return kt_test::read_file(path);
+    return kt_test::read_text_file(path);
 }
 
 TEST(TradeLine, HasTheFixedLayout)
@@ -264,6 +270,9 @@ TEST(TradeLine, HasTheFixedLayout)
 // non-finite values and extreme magnitudes included.
 TEST(TradeLine, AgreesWithPrintfOfTheFormat)
 {
+#ifdef _WIN32
+    GTEST_SKIP() << "the reference is glibc's printf: the Windows one writes NaNs otherwise";
+#endif
     std::mt19937_64 gen(3);
     const double specials[] = {0.0, -0.0, 0.5, 1.0625, 2.5, 0.125, 1e300, -1e300, DBL_MAX, DBL_MIN, 4.9e-324,
                                1e15, 123456789.0005, 0.00005, 0.000015, -0.0000049, INFINITY, -INFINITY,
@@ -299,7 +308,7 @@ TEST(TradeLine, AgreesWithPrintfOfTheFormat)
         theirs += printf_line(t);
     }
     fclose(fp);
-    EXPECT_TRUE(kt_test::read_file(path) == theirs);
+    EXPECT_TRUE(kt_test::read_text_file(path) == theirs);
 }
 
 struct Import {
@@ -317,8 +326,8 @@ struct Import {
         import_rows(buffer.data(), text.size(), &A, f1, f2);
         fclose(f1);
         fclose(f2);
-        imported = kt_test::read_file(dir.file("i"));
-        garbage = kt_test::read_file(dir.file("g"));
+        imported = kt_test::read_text_file(dir.file("i"));
+        garbage = kt_test::read_text_file(dir.file("g"));
     }
     ~Import() { free(A.T); }
 };

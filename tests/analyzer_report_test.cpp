@@ -192,8 +192,8 @@ TEST(ReportFiles, OneYearGivesTheSamePageTwice)
         "</table></p>\n" +
         balance("-2", "<font color=darkgreen>0.58</font>", "1.20", "0.02") +
         statistics(2, "1.20", "<font color=darkgreen>0.58</font>", "0.02") + page_foot);
-    EXPECT_EQ(page_without_time(kt_test::read_file(dir.file("report-2013.html"))), expected);
-    EXPECT_EQ(page_without_time(kt_test::read_file(dir.file("report.html"))), expected);
+    EXPECT_EQ(page_without_time(kt_test::read_text_file(dir.file("report-2013.html"))), expected);
+    EXPECT_EQ(page_without_time(kt_test::read_text_file(dir.file("report.html"))), expected);
 }
 
 TEST(ReportFiles, OnePagePerYearPresentAndOneOverAllYears)
@@ -215,7 +215,7 @@ TEST(ReportFiles, OnePagePerYearPresentAndOneOverAllYears)
     }
     EXPECT_FALSE(kt_test::file_exists(dir.file("report-2012.html")));
     auto outline = [&](const std::string &name) {
-        std::string page = kt_test::read_file(dir.file(name)), lines;
+        std::string page = kt_test::read_text_file(dir.file(name)), lines;
         std::regex line("<h1>.*</h1>|<h2>.*</h2>|<tr><td>\\d\\d\\.\\d\\d\\.\\d{4}|"
                         "<td align=right>\\d+</td></tr>|<td align=right><font.*</font></td></tr>");
         for (std::sregex_iterator m(page.begin(), page.end(), line), end; m != end; ++m)
@@ -272,12 +272,12 @@ TEST(ReportFiles, AFileThatCannotBeWrittenStopsTheRunKeepingEarlierPages)
         return r.err;
     };
     EXPECT_EQ(run(), "cannot close file stream (No space left on device)\n");
-    std::string page = kt_test::read_file(dir.file("report-2012.html"));
+    std::string page = kt_test::read_text_file(dir.file("report-2012.html"));
     EXPECT_EQ(page.substr(page.size() - 16), "</body>\n</html>\n");
 
     ASSERT_EQ(unlink(dir.file("report-2013.html").c_str()), 0);
     EXPECT_EQ(run(), "cannot open report.html in mode \"w\" (Is a directory)\n");
-    page = kt_test::read_file(dir.file("report-2013.html"));
+    page = kt_test::read_text_file(dir.file("report-2013.html"));
     EXPECT_EQ(page.substr(page.size() - 16), "</body>\n</html>\n");
 #endif
 }

@@ -97,8 +97,8 @@ TEST(LoadTextfile2, SeparatorStrings)
     write_file(dir.file("lf"), "a\nb");  // plain line feeds are no default separator
     EXPECT_EQ(loaded(dir.file("lf"), with_sep(nullptr), &n), (Lines{"a\nb"}));
 
-    write_file(dir.file("nul"), std::string("p\0q\r\n", 5));
-    EXPECT_EQ(loaded(dir.file("nul"), with_sep(nullptr), &n), (Lines{"p q"}));
+    write_file(dir.file("nul_byte"), std::string("p\0q\r\n", 5));  // "nul" is a device on Windows
+    EXPECT_EQ(loaded(dir.file("nul_byte"), with_sep(nullptr), &n), (Lines{"p q"}));
 
     loaded(dir.file("missing"), with_sep(nullptr), &n);
     EXPECT_EQ(n, -1);
@@ -162,7 +162,7 @@ TEST(LongPrint, FoldsIntoContinuationLines)
     EXPECT_EQ(flongprint(fp, "abc", 2), -1);
     EXPECT_EQ(flongprint(fp, "abc", 3), 0);
     fclose(fp);
-    EXPECT_EQ(read_file(dir.file("s")), "0123\\\n4567\\\n89|0123\\\n4567|a\\\nb\\\nc");
+    EXPECT_EQ(kt_test::read_text_file(dir.file("s")), "0123\\\n4567\\\n89|0123\\\n4567|a\\\nb\\\nc");
 
     int fd = open(dir.file("d").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     ASSERT_GE(fd, 0);
@@ -170,7 +170,7 @@ TEST(LongPrint, FoldsIntoContinuationLines)
     EXPECT_EQ(longprint(fd, "0123456789", 2), -1);
     EXPECT_EQ(longprint(fd, "xy", 100), 0);
     close(fd);
-    EXPECT_EQ(read_file(dir.file("d")), "0123\\\n4567\\\n89xy");
+    EXPECT_EQ(kt_test::read_text_file(dir.file("d")), "0123\\\n4567\\\n89xy");
 }
 
 bool is_dir(const std::string &path)
@@ -192,6 +192,9 @@ TEST(MakeSubtree, CreatesEveryMissingLevel)
     EXPECT_EQ(make_subtree((dir.path() + "/x/y").c_str()), 0);  // rooted path
     EXPECT_TRUE(is_dir("x/y"));
 
+#ifdef _WIN32
+    GTEST_SKIP() << "drive prefixes name real drives on Windows";
+#endif
     EXPECT_EQ(make_subtree("C:"), 0);
     EXPECT_FALSE(file_exists("C:"));
     EXPECT_EQ(make_subtree("C:/d"), -1);  // a bare drive prefix is never created
@@ -222,7 +225,9 @@ TEST(DumpAndCopyFile, WholeFiles)
     umask(mask);
     struct stat st;
     ASSERT_EQ(stat(dir.file("d").c_str(), &st), 0);
+#ifndef _WIN32  // Windows keeps no execute or group bits
     EXPECT_EQ(st.st_mode & 0777, 0777 & ~mask);
+#endif
 
     write_file(dir.file("src"), bytes);
     EXPECT_EQ(copy_file(dir.file("src").c_str(), dir.file("copy").c_str()), 0);

@@ -1,5 +1,7 @@
 #include "test_support.h"
 
+#include <gtest/gtest.h>
+
 #include <fcntl.h>
 #include <unistd.h>
 #ifndef _WIN32
@@ -161,6 +163,24 @@ std::string read_file(const std::string &path)
     std::ostringstream ss;
     ss << in.rdbuf();
     return ss.str();
+}
+
+std::string read_text_file(const std::string &path)
+{
+    std::string bytes = read_file(path);
+#ifdef _WIN32
+    std::string text;
+    for (size_t i = 0; i < bytes.size(); i++) {
+        if (bytes[i] == '\r' && i + 1 < bytes.size() && bytes[i + 1] == '\n')
+            continue;
+        if (bytes[i] == '\n' && (i == 0 || bytes[i - 1] != '\r'))
+            ADD_FAILURE() << path << ": a line end without CR at byte " << i;
+        text += bytes[i];
+    }
+    return text;
+#else
+    return bytes;
+#endif
 }
 
 void write_file(const std::string &path, const std::string &bytes)

@@ -69,6 +69,9 @@ private:
 };
 
 std::string read_file(const std::string &path);
+// A file written through a text-mode stream, with LF line ends: on Windows
+// every "\n" must have been stored as CR LF (the test fails otherwise).
+std::string read_text_file(const std::string &path);
 void write_file(const std::string &path, const std::string &bytes);
 bool file_exists(const std::string &path);
 
