@@ -113,7 +113,7 @@ TEST(LoadStdin, ReadsEverythingAndTerminates)
     big += std::string("\0tail", 5);
     write_file(dir.file("in"), big);
     auto child = run_in_child([&] {
-        int fd = open(dir.file("in").c_str(), O_RDONLY);
+        int fd = open(dir.file("in").c_str(), O_RDONLY | O_BINARY);
         dup2(fd, STDIN_FILENO);
         char *p = nullptr;
         long n = load_stdin(&p);
@@ -164,13 +164,13 @@ TEST(LongPrint, FoldsIntoContinuationLines)
     fclose(fp);
     EXPECT_EQ(kt_test::read_text_file(dir.file("s")), "0123\\\n4567\\\n89|0123\\\n4567|a\\\nb\\\nc");
 
-    int fd = open(dir.file("d").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    int fd = open(dir.file("d").c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_BINARY, 0644);
     ASSERT_GE(fd, 0);
     EXPECT_EQ(longprint(fd, "0123456789", 6), 0);
     EXPECT_EQ(longprint(fd, "0123456789", 2), -1);
     EXPECT_EQ(longprint(fd, "xy", 100), 0);
     close(fd);
-    EXPECT_EQ(kt_test::read_text_file(dir.file("d")), "0123\\\n4567\\\n89xy");
+    EXPECT_EQ(read_file(dir.file("d")), "0123\\\n4567\\\n89xy");
 }
 
 bool is_dir(const std::string &path)

@@ -165,7 +165,7 @@ TEST(Xlseek, PositionsOrStopsWithGroupedOffset)
 {
     TempDir dir;
     write_file(dir.file("f"), std::string(100, 'x'));
-    int fd = open(dir.file("f").c_str(), O_RDONLY);
+    int fd = open(dir.file("f").c_str(), O_RDONLY | O_BINARY);
     ASSERT_GE(fd, 0);
     EXPECT_EQ(xlseek(fd, 10), 0);
     EXPECT_EQ(lseek(fd, 0, SEEK_CUR), 10);
@@ -186,7 +186,7 @@ TEST(Xlseek, PositionsOrStopsWithGroupedOffset)
     // -1 is also what a failed seek returns; the offset shows as insert_commas4
     // writes it, read as unsigned.
     auto minus_one = run_in_child([&] {
-        int fd2 = open(dir.file("f").c_str(), O_RDONLY);
+        int fd2 = open(dir.file("f").c_str(), O_RDONLY | O_BINARY);
         xlseek(fd2, -1);
         exit(0);
     });

@@ -2,9 +2,16 @@
 // directories and whole-file reads and writes.
 #pragma once
 
+#include <fcntl.h>
+
 #include <functional>
 #include <optional>
 #include <string>
+
+// Descriptors of the tests open their files untranslated, as the library's do.
+#ifndef O_BINARY
+#define O_BINARY 0
+#endif
 
 namespace kt_test {
 

@@ -48,6 +48,10 @@ std::string temp_base()
     std::string base(buffer, n);
     if (!base.empty() && (base.back() == '\\' || base.back() == '/'))
         base.pop_back();
+    // Forward slashes, as the library writes paths and as the tests join them.
+    for (char &c : base)
+        if (c == '\\')
+            c = '/';
     return base;
 }
 
@@ -55,7 +59,7 @@ std::string make_unique_dir(const char *prefix)
 {
     static unsigned counter;
     for (int attempt = 0; attempt < 1000; attempt++) {
-        std::string path = temp_base() + "\\" + prefix + std::to_string(GetCurrentProcessId()) +
+        std::string path = temp_base() + "/" + prefix + std::to_string(GetCurrentProcessId()) +
                            "_" + std::to_string(++counter) + "_" + std::to_string(GetTickCount());
         if (CreateDirectoryA(path.c_str(), nullptr))
             return path;
