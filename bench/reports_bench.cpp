@@ -59,8 +59,8 @@ int main(int argc, char **argv)
         t.h = 10 + rand() % 8;
         t.mi = rand() % 60;
         t.s = rand() % 60;
-        t.stock = const_cast<char *>(names[rand() % names.size()].c_str());
-        t.ticker = const_cast<char *>("TICK");
+        t.stock = text_copy(names[rand() % names.size()].c_str());   // shared copies, as the import makes them
+        t.ticker = text_copy("TICK");
         t.direction = 1 + rand() % 2;
         t.price = 10 + (rand() % 100000) / 100.0;
         t.amount = t.price * (1 + rand() % 1000);
@@ -70,6 +70,7 @@ int main(int argc, char **argv)
     if (!mkdtemp(dir) || chdir(dir) != 0)
         return 1;
     double wall = wall_seconds(), cpu = cpu_seconds();
+    rank_texts();
     write_reports(T.data(), n);
     wall = wall_seconds() - wall, cpu = cpu_seconds() - cpu;
     long long bytes = 0;

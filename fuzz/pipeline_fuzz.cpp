@@ -61,9 +61,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     int imported = pipeline_trades.nt;
     if (imported == 0 || !orders_consistent(T, imported))
         return 0;
+    rank_texts();
 
-    int n = remove_duplicates(T, imported);
+    int n = imported;
+    sort_by_number(T, n);
+    n = remove_duplicates(T, n);
+    print_totals(T, n);
+    sort_by_order(T, n);
     n = consolidate_orders(T, n);
+    sort_by_stock(T, n);
     n = consolidate_days(T, n);
     if (n < 1 || n > imported)
         abort();

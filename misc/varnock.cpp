@@ -8,14 +8,12 @@
 #include "keltools.h"
 
 #include <algorithm>
-#include <charconv>
+#include <cerrno>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <string_view>
-#include <unordered_map>
 #include <vector>
 
 #include <dirent.h>
@@ -52,21 +50,6 @@ typedef struct {
     int nt;
     int nt_a;
 } trade_array_t;
-
-static int cmp_transaction_time(const void *e1, const void *e2);
-static int cmp_transaction_no(const void *e1, const void *e2);
-static int cmp_transaction_order(const void *e1, const void *e2);
-static int cmp_transaction_stock(const void *e1, const void *e2);
-static int cmp_transaction_year_stock(const void *e1, const void *e2);
-static void write_reports(transaction_t *T, int nt);
-
-// Output streams get large buffers: they take millions of short writes.
-static FILE *open_output(const char *name)
-{
-    FILE *fp = xfopen("%s", "w", name);
-    setvbuf(fp, nullptr, _IOFBF, 1 << 20);
-    return fp;
-}
 
 static const int initial_capacity = 16384;
 
@@ -180,7 +163,7 @@ static int cmp_transaction_no(const void *e1, const void *e2)
     return cmp_int64(((const transaction_t *)e1)->no, ((const transaction_t *)e2)->no);
 }
 
-[[maybe_unused]] static int cmp_transaction_order(const void *e1, const void *e2)
+static int cmp_transaction_order(const void *e1, const void *e2)
 {
     int c = cmp_int64(((const transaction_t *)e1)->order, ((const transaction_t *)e2)->order);
     return c ? c : cmp_transaction_time(e1, e2);
@@ -211,64 +194,26 @@ static int cmp_transaction_year_stock(const void *e1, const void *e2)
     return c ? c : cmp_transaction_time(e1, e2);
 }
 
-// The sorts of the run order records exactly as the orderings above do, but
-// compare dates and times packed into one number where every field is in
-// its usual range (a year of 0 to 65535, the rest 0 to 255).
-static inline bool packed_time(const transaction_t *t, uint64_t *key)
+// The orderings as "sorts before" for the standard algorithms.
+template <int (*cmp)(const void *, const void *)>
+static bool before(const transaction_t &a, const transaction_t &b)
 {
-    uint32_t small = (uint32_t)t->mo | (uint32_t)t->d | (uint32_t)t->h | (uint32_t)t->mi | (uint32_t)t->s;
-    if ((uint32_t)t->y > 0xffff || small > 0xff)
-        return false;
-    *key = (uint64_t)t->y << 40 | (uint64_t)t->mo << 32 | (uint64_t)t->d << 24 | (uint64_t)t->h << 16 |
-           (uint64_t)t->mi << 8 | (uint64_t)t->s;
-    return true;
+    return cmp(&a, &b) < 0;
 }
 
-static inline int time_order(const transaction_t &a, const transaction_t &b)
-{
-    uint64_t ka, kb;
-    if (packed_time(&a, &ka) && packed_time(&b, &kb))
-        return (ka > kb) - (ka < kb);
-    return cmp_transaction_time(&a, &b);
-}
-
-static bool before_no(const transaction_t &a, const transaction_t &b)
-{
-    return a.no < b.no;
-}
-
-static bool before_order(const transaction_t &a, const transaction_t &b)
-{
-    return a.order != b.order ? a.order < b.order : time_order(a, b) < 0;
-}
-
-static bool before_stock(const transaction_t &a, const transaction_t &b)
-{
-    int c = cmp_stock_names(a.stock, b.stock);
-    return c ? c < 0 : time_order(a, b) < 0;
-}
-
-[[maybe_unused]] static bool before_year_stock(const transaction_t &a, const transaction_t &b)
-{
-    if (a.y != b.y)
-        return a.y < b.y;
-    return before_stock(a, b);
-}
-
-// Sorts n records; records that the ordering ranks equal may end up in any
-// order.
-template <bool (*before)(const transaction_t &, const transaction_t &)>
+// Sorts n records by cmp; records that it ranks equal may end up in any order.
+template <int (*cmp)(const void *, const void *)>
 static void sort_trades(transaction_t *T, int n)
 {
-    std::sort(T, T + n, [](const transaction_t &a, const transaction_t &b) { return before(a, b); });
+    std::sort(T, T + n, [](const transaction_t &a, const transaction_t &b) { return before<cmp>(a, b); });
 }
 
-// The sorts before the de-duplication and the order consolidation.  Trade
-// files list their trades in trade-number order, so the imported records
-// mostly form a few ascending runs, one per file, and after that sort the
-// order numbers mostly ascend as well.  Such runs are merged pairwise;
-// records in many runs are sorted.
-template <bool (*before)(const transaction_t &, const transaction_t &)>
+// The sorts by trade number and by order number.  Trade files list their
+// trades in trade-number order, so the imported records mostly form a few
+// ascending runs, one per file, and after that sort the order numbers mostly
+// ascend as well.  Such runs are merged pairwise; records in many runs are
+// sorted.
+template <int (*cmp)(const void *, const void *)>
 static void sort_runs(transaction_t *T, int n)
 {
     const int max_runs = 64;
@@ -276,9 +221,9 @@ static void sort_runs(transaction_t *T, int n)
     int runs = 1;
     starts[0] = 0;
     for (int i = 1; i < n; i++)
-        if (before(T[i], T[i - 1])) {
+        if (before<cmp>(T[i], T[i - 1])) {
             if (runs == max_runs) {
-                sort_trades<before>(T, n);
+                sort_trades<cmp>(T, n);
                 return;
             }
             starts[runs++] = i;
@@ -288,7 +233,7 @@ static void sort_runs(transaction_t *T, int n)
         int merged = 0;
         for (int k = 0; k < runs; k += 2) {
             if (k + 1 < runs)
-                std::inplace_merge(T + starts[k], T + starts[k + 1], T + starts[k + 2], before);
+                std::inplace_merge(T + starts[k], T + starts[k + 1], T + starts[k + 2], before<cmp>);
             starts[merged++] = starts[k];
         }
         starts[merged] = n;
@@ -296,180 +241,202 @@ static void sort_runs(transaction_t *T, int n)
     }
 }
 
-// The sort before the same-day consolidation.  Security names are shared
-// copies, few and distinct, so the records are first dealt into one bucket
-// per name in name order, keeping their order, and each bucket is then
-// sorted by time; as the records arrive in order-number order, which
-// mostly follows time, those sorts have little to do.  Records whose name
-// is not a shared copy are sorted by comparison alone.
-static void sort_by_stock_and_time(transaction_t *T, int n)
+static void sort_by_number(transaction_t *T, int n)
 {
-    // Ranks of the shared names, by the address of the copy.
-    size_t count = 0;
+    sort_runs<cmp_transaction_no>(T, n);
+}
+
+static void sort_by_order(transaction_t *T, int n)
+{
+    sort_runs<cmp_transaction_order>(T, n);
+}
+
+// The ranks of the shared text copies in strcmp order, found by the address
+// of the copy.  They are made once the import has copied every name, so that
+// the sorts by name compare integers instead of texts.
+typedef struct {
+    const char **copy;   // open addressing by address; null for a free slot
+    uint32_t *rank;
+    size_t size;         // a power of two, or 0 before the ranking
+} text_ranks_t;
+
+static text_ranks_t text_ranks;
+
+static size_t rank_slot(const char *text)
+{
+    size_t mask = text_ranks.size - 1;
+    size_t k = (size_t)(((uintptr_t)text >> 3) * 0x9e3779b97f4a7c15ULL >> 20) & mask;
+    while (text_ranks.copy[k] && text_ranks.copy[k] != text)
+        k = (k + 1) & mask;
+    return k;
+}
+
+static void rank_texts(void)
+{
+    std::vector<const char *> sorted;
     for (size_t i = 0; i < texts.size; i++)
-        count += texts.slot[i] != nullptr;
-    size_t size = 16;
-    while (size < 2 * count)
-        size *= 2;
-    const char **names = (const char **)malloc(sizeof(char *) * (count ? count : 1));
-    const char **keys = (const char **)calloc(size, sizeof(char *));
-    int *ranks = (int *)malloc(sizeof(int) * size);
-    int *bucket = (int *)calloc(count + 1, sizeof(int));
-    transaction_t *dealt = (transaction_t *)malloc(sizeof(transaction_t) * (size_t)(n ? n : 1));
-    bool dealing = names && keys && ranks && bucket && dealt;
-    auto slot_of = [&](const char *name) {
-        size_t k = (size_t)(((uintptr_t)name >> 3) * 0x9e3779b97f4a7c15ULL >> 20) & (size - 1);
-        while (keys[k] && keys[k] != name)
-            k = (k + 1) & (size - 1);
-        return k;
-    };
-    if (dealing) {
-        count = 0;
-        for (size_t i = 0; i < texts.size; i++)
-            if (texts.slot[i])
-                names[count++] = texts.slot[i];
-        std::sort(names, names + count, [](const char *a, const char *b) { return strcmp(a, b) < 0; });
-        for (size_t r = 0; r < count; r++) {
-            size_t k = slot_of(names[r]);
-            keys[k] = names[r];
-            ranks[k] = (int)r;
-        }
-        for (int i = 0; dealing && i < n; i++) {
-            size_t k = slot_of(T[i].stock);
-            dealing = keys[k] != nullptr;
-            if (dealing)
-                bucket[ranks[k] + 1]++;
-        }
+        if (texts.slot[i])
+            sorted.push_back(texts.slot[i]);
+    std::sort(sorted.begin(), sorted.end(), [](const char *a, const char *b) { return strcmp(a, b) < 0; });
+    free(text_ranks.copy);
+    free(text_ranks.rank);
+    text_ranks.size = 16;
+    while (text_ranks.size < 2 * sorted.size())
+        text_ranks.size *= 2;
+    text_ranks.copy = (const char **)xmalloc(sizeof(char *) * text_ranks.size);
+    memset(text_ranks.copy, 0, sizeof(char *) * text_ranks.size);
+    text_ranks.rank = (uint32_t *)xmalloc(sizeof(uint32_t) * text_ranks.size);
+    for (size_t r = 0; r < sorted.size(); r++) {
+        size_t k = rank_slot(sorted[r]);
+        text_ranks.copy[k] = sorted[r];
+        text_ranks.rank[k] = (uint32_t)r;
     }
-    if (dealing) {
-        for (size_t r = 1; r <= count; r++)
-            bucket[r] += bucket[r - 1];
-        for (int i = 0; i < n; i++)
-            dealt[bucket[ranks[slot_of(T[i].stock)]]++] = T[i];
-        memcpy(T, dealt, sizeof(transaction_t) * (size_t)n);
-        for (size_t r = 0, from = 0; r < count; from = (size_t)bucket[r++])
-            std::sort(T + from, T + bucket[r], [](const transaction_t &a, const transaction_t &b) {
-                return time_order(a, b) < 0;
-            });
-    } else {
-        sort_trades<before_stock>(T, n);
-    }
-    free(names);
-    free(keys);
-    free(ranks);
-    free(bucket);
-    free(dealt);
 }
 
-/* ---- import ---- */
-
-// Number conversions of the row parser.  They give exactly what the scan
-// format "%d", atof() and printf("%.Nf") give, with the common cases done
-// inline and everything unusual handed to the C library itself.
-
-static bool is_c_space(unsigned char c)
+// The rank of a shared copy, or -1 for a text that has none.
+static int64_t text_rank(const char *text)
 {
-    return c == ' ' || (c >= '\t' && c <= '\r');
+    if (text_ranks.size == 0)
+        return -1;
+    size_t k = rank_slot(text);
+    return text_ranks.copy[k] ? text_ranks.rank[k] : -1;
 }
 
-static bool is_digit(unsigned char c)
+static bool in_range(int64_t v, int bits)
 {
-    return c >= '0' && c <= '9';
+    return v >= 0 && v < (1 << bits);
 }
 
-// One "%d" conversion of the scan format: blanks, a sign, at least one digit;
-// the value as strtol() gives it (saturated to 64 bits), then cut to int.
-static bool scan_int(const char *&p, int32_t *out)
+// The two orderings by name as one integer per record: under
+// cmp_transaction_stock the name's rank, the year, then month to second;
+// year_first, under cmp_transaction_year_stock, the year first.  20 bits of
+// rank, 16 of year and 26 of month to second; false when the name has no
+// rank or a field does not fit.
+static bool name_key(const transaction_t &t, bool year_first, uint64_t *key)
 {
-    const unsigned char *s = (const unsigned char *)p;
-    while (is_c_space(*s))
-        s++;
-    bool negative = *s == '-';
-    if (*s == '-' || *s == '+')
-        s++;
-    if (!is_digit(*s))
+    int64_t rank = text_rank(t.stock);
+    if (!in_range(rank, 20) || !in_range(t.y, 16) || !in_range(t.mo, 4) || !in_range(t.d, 5) ||
+        !in_range(t.h, 5) || !in_range(t.mi, 6) || !in_range(t.s, 6))
         return false;
-    uint64_t v = 0;
-    bool overflow = false;
-    for (; is_digit(*s); s++) {
-        unsigned d = *s - '0';
-        if (v > (UINT64_MAX - 9) / 10 && v > (UINT64_MAX - d) / 10)
-            overflow = true;
-        else
-            v = v * 10 + d;
-    }
-    int64_t wide;
-    if (negative)
-        wide = overflow || v > (uint64_t)INT64_MAX + 1 ? INT64_MIN : (int64_t)(0 - v);
-    else
-        wide = overflow || v > (uint64_t)INT64_MAX ? INT64_MAX : (int64_t)v;
-    *out = (int32_t)(uint32_t)(uint64_t)wide;
-    p = (const char *)s;
+    uint64_t time = (uint64_t)t.mo << 22 | (uint64_t)t.d << 17 | (uint64_t)t.h << 12 | (uint64_t)t.mi << 6 |
+                    (uint64_t)t.s;
+    uint64_t major = year_first ? (uint64_t)t.y << 20 | (uint64_t)rank : (uint64_t)rank << 16 | (uint64_t)t.y;
+    *key = major << 26 | time;
     return true;
 }
 
-// The scan format "%d.%d.%d %d:%d:%d" over cell 0: the number of values read.
-static int scan_date_time(const char *s, transaction_t *T)
+typedef struct {
+    uint64_t key;
+    uint32_t index;
+} keyed_t;
+
+// Puts T into the order of keys[].index.  The records are gathered into a
+// copy: independent loads, which the processor overlaps, where following the
+// cycles of the permutation in place makes one cache miss wait for the last.
+static void apply_order(transaction_t *T, int n, const keyed_t *keys)
 {
-    int32_t *field[6] = {&T->d, &T->mo, &T->y, &T->h, &T->mi, &T->s};
-    const char separator[6] = {'.', '.', ' ', ':', ':', 0};
-    const char *p = s;
-    for (int i = 0; i < 6; i++) {
-        if (!scan_int(p, field[i]))
-            return i;
-        if (separator[i] == ' ') {
-            while (is_c_space((unsigned char)*p))
-                p++;
-        } else if (separator[i]) {
-            if (*p != separator[i])
-                return i + 1;
-            p++;
-        }
-    }
-    return 6;
+    transaction_t *sorted = (transaction_t *)xmalloc(sizeof(transaction_t) * (size_t)n);
+    for (int i = 0; i < n; i++)
+        sorted[i] = T[keys[i].index];
+    memcpy(T, sorted, sizeof(transaction_t) * (size_t)n);
+    free(sorted);
 }
 
-// strtoq1(s, nullptr, 10): a cell of at most 18 digits and nothing else is
-// read here, anything else by strtoq1 itself.
-static int64_t to_int64(const char *s)
+// Sorts T[0..n) in place by cmp, which name_key() gives as integers.  When a
+// key does not fit, the records are sorted with cmp itself: extreme fields
+// can make its differences overflow, and qsort stays inside the array
+// whatever the comparator answers.
+static void sort_by_name_key(transaction_t *T, int n, bool year_first, int (*cmp)(const void *, const void *))
 {
-    int64_t v = 0;
-    const char *p = s;
-    for (; is_digit((unsigned char)*p) && p - s < 18; p++)
-        v = v * 10 + (*p - '0');
-    if (*p || p == s)
-        return strtoq1(s, nullptr, 10);
-    return v;
+    keyed_t *keys = (keyed_t *)xmalloc(sizeof(keyed_t) * (size_t)(n > 0 ? n : 1));
+    bool fits = true;
+    for (int i = 0; fits && i < n; i++) {
+        fits = name_key(T[i], year_first, &keys[i].key);
+        keys[i].index = (uint32_t)i;
+    }
+    if (!fits) {
+        qsort(T, (size_t)n, sizeof *T, cmp);
+    } else if (n > 0) {
+        std::sort(keys, keys + n, [](const keyed_t &a, const keyed_t &b) { return a.key < b.key; });
+        apply_order(T, n, keys);
+    }
+    free(keys);
 }
 
-// atof(): plain decimals of up to 19 significant digits and a small scale
-// are exact in double arithmetic (one correctly rounded division); anything
-// else (exponents, hexadecimal, inf, nan, long digit strings) goes to strtod.
-static double to_double(const char *s)
+static void sort_by_stock(transaction_t *T, int n)
 {
-    if (!*s)
-        return 0;
-    static const double pow10[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
-                                   1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
-                                   1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
-    const unsigned char *p = (const unsigned char *)s;
-    bool negative = *p == '-';
-    if (*p == '-' || *p == '+')
-        p++;
-    uint64_t m = 0;
-    int digits = 0, scale = 0;
-    for (; is_digit(*p); p++, digits++)
-        m = m * 10 + (*p - '0');
-    if (*p == '.') {
-        for (p++; is_digit(*p); p++, digits++, scale++)
-            m = m * 10 + (*p - '0');
+    sort_by_name_key(T, n, false, cmp_transaction_stock);
+}
+
+static void sort_by_year_and_stock(transaction_t *T, int n)
+{
+    sort_by_name_key(T, n, true, cmp_transaction_year_stock);
+}
+
+/* ---- text output ---- */
+
+// Every output file takes one path: a stream opened by open_output with a
+// large buffer, to which write_bytes hands text composed in local buffers by
+// the put_* appenders below, and long texts such as names as they stand.
+// Every write is checked, so a failed one ends the run at once.
+
+// The streams get large buffers of their own: setvbuf() without a buffer
+// keeps the system's small size.  A buffer belongs to a descriptor, and a
+// stream opened on a descriptor takes over the buffer of the stream that had
+// it before, which has been closed since.
+static FILE *open_output(const char *name)
+{
+    static char **buffers;   // by descriptor; they live until the process ends
+    static size_t count;
+    const size_t buffer_size = 1 << 16;
+    FILE *fp = xfopen("%s", "w", name);
+    size_t fd = (size_t)fileno(fp);
+    if (fd >= count) {
+        buffers = (char **)xrealloc(buffers, sizeof(char *) * (fd + 1));
+        memset(buffers + count, 0, sizeof(char *) * (fd + 1 - count));
+        count = fd + 1;
     }
-    bool plain = digits > 0 && digits <= 19 && scale <= 22 && m <= (1ULL << 53) && *p != 'e' && *p != 'E' &&
-                 !(m == 0 && (*p == 'x' || *p == 'X'));
-    if (!plain)
-        return strtod(s, nullptr);
-    double v = (double)m / pow10[scale];
-    return negative ? -v : v;
+    if (!buffers[fd])
+        buffers[fd] = (char *)xmalloc(buffer_size);
+    setvbuf(fp, buffers[fd], _IOFBF, buffer_size);
+    return fp;
+}
+
+// Stops the run after a failed write to fp, with the message of the close
+// that fails on it.
+[[noreturn]] static void output_failed(FILE *fp)
+{
+    int saved = errno;
+    xfclose(fp);
+    error1("cannot close file stream (%s)\n", strerror(saved ? saved : EIO));
+}
+
+static void write_bytes(FILE *fp, const char *text, size_t len)
+{
+    if (fwrite_unlocked(text, 1, len, fp) != len)
+        output_failed(fp);
+}
+
+// Writes the texts one after another.
+template <typename... Texts>
+static void write_texts(FILE *fp, const Texts *...texts)
+{
+    (write_bytes(fp, texts, strlen(texts)), ...);
+}
+
+// Appends a literal.
+template <size_t n>
+static inline char *put_literal(char *o, const char (&literal)[n])
+{
+    memcpy(o, literal, n - 1);
+    return o + n - 1;
+}
+
+static inline char *put_string(char *o, const char *s)
+{
+    size_t len = strlen(s);
+    memcpy(o, s, len);
+    return o + len;
 }
 
 // Appends the decimal digits of u, with leading zeros up to min_digits.
@@ -518,48 +485,54 @@ static char *put_text(char *o, const char *s, size_t len, int width)
     return o + len;
 }
 
-// printf("%.*f", precision, v) for a finite |v| below 2^44: v is m * 2^-k
-// exactly, so v * 10^precision is the 128-bit m * 10^precision shifted right
-// by k, rounded half to even as printf rounds the exact value.  Returns null
-// for other values.
-template <int precision>
-static char *fixed_exact(char *o, double v)
+// Writes v as printf("%.*f", places, v) writes it, places 0 to 6: the exact
+// binary value rounded half to even.  A normal |v| below 2^53 is
+// mantissa / 2^shift exactly, so v * 10^places is the integer
+// mantissa * 10^places shifted right with rounding; the rest go through
+// snprintf.  o needs room for 330 characters; the text is ended by a NUL and
+// the end is returned.
+static char *fixed_text(char *o, double v, int places)
 {
-    constexpr uint64_t scale = precision == 5 ? 100000 : 1000;
-    static_assert(precision == 3 || precision == 5);
+    static const uint32_t scale[] = {1, 10, 100, 1000, 10000, 100000, 1000000};
     uint64_t bits;
     memcpy(&bits, &v, sizeof bits);
-    int biased = (int)(bits >> 52 & 0x7ff);
-    if (biased >= 1023 + 44)
-        return nullptr;
-    uint64_t m = bits & ((1ULL << 52) - 1);
-    if (biased)
-        m |= 1ULL << 52;
-    int shift = 1075 - (biased ? biased : 1);   // v = m / 2^shift, shift > 8
-    unsigned __int128 n = (unsigned __int128)m * scale;
-    uint64_t q = 0;
-    if (shift < 120) {
-        unsigned __int128 half = (unsigned __int128)1 << (shift - 1);
-        q = (uint64_t)(n >> shift);
-        unsigned __int128 rest = n & ((half << 1) - 1);
+    int exponent = (int)(bits >> 52 & 0x7ff);
+    int shift = 1075 - exponent;
+    if (exponent == 0 || shift < 0 || shift > 120)
+        return o + snprintf(o, 330, "%.*f", places, v);
+    uint64_t mantissa = (bits & ((1ULL << 52) - 1)) | 1ULL << 52;
+    unsigned __int128 p = (unsigned __int128)mantissa * scale[places];
+    unsigned __int128 q = p >> shift;
+    if (shift > 0) {
+        unsigned __int128 rest = p - (q << shift), half = (unsigned __int128)1 << (shift - 1);
         if (rest > half || (rest == half && (q & 1)))
             q++;
     }
+    uint64_t whole;
+    uint32_t fraction;
+    if (q >> 64 == 0) {   // the usual case, without 128-bit division
+        whole = (uint64_t)q / scale[places];
+        fraction = (uint32_t)((uint64_t)q % scale[places]);
+    } else {
+        whole = (uint64_t)(q / scale[places]);
+        fraction = (uint32_t)(q % scale[places]);
+    }
     if (bits >> 63)
         *o++ = '-';
-    o = put_uint(o, q / scale);
-    *o++ = '.';
-    return put_uint(o, q % scale, precision);
+    o = put_uint(o, whole);
+    if (places > 0) {
+        *o++ = '.';
+        o = put_uint(o, fraction, places);
+    }
+    *o = '\0';
+    return o;
 }
 
-// Appends v as printf("%*.*f", width, precision, v) would.
-template <int precision>
-static char *put_fixed(char *o, double v, int width)
+// Appends v as printf("%*.*f", width, places, v) would.
+static char *put_fixed(char *o, double v, int places, int width)
 {
-    char text[400];
-    char *end = fixed_exact<precision>(text, v);
-    if (!end)
-        end = std::to_chars(text, text + sizeof text, v, std::chars_format::fixed, precision).ptr;
+    char text[330];
+    char *end = fixed_text(text, v, places);
     return put_text(o, text, (size_t)(end - text), width);
 }
 
@@ -582,15 +555,126 @@ static void write_trade_line(FILE *fp, const transaction_t *T)
     size_t stock_len = strlen(T->stock);
     for (size_t i = stock_len; i < 12; i++)
         *o++ = ' ';
-    fwrite_unlocked(line, 1, (size_t)(o - line), fp);
-    fwrite_unlocked(T->stock, 1, stock_len, fp);
+    write_bytes(fp, line, (size_t)(o - line));
+    write_bytes(fp, T->stock, stock_len);
     o = line;
     *o++ = ' ';
     o = put_int(o, T->direction, 1), *o++ = ' ';
-    o = put_fixed<5>(o, T->price, 10), *o++ = ' ';
-    o = put_fixed<3>(o, T->amount, 15), *o++ = ' ';
-    o = put_fixed<3>(o, T->commission, 5), *o++ = '\n';
-    fwrite_unlocked(line, 1, (size_t)(o - line), fp);
+    o = put_fixed(o, T->price, 5, 10), *o++ = ' ';
+    o = put_fixed(o, T->amount, 3, 15), *o++ = ' ';
+    o = put_fixed(o, T->commission, 3, 5), *o++ = '\n';
+    write_bytes(fp, line, (size_t)(o - line));
+}
+
+/* ---- import ---- */
+
+// Number conversions of the row parser: they give exactly what the scan
+// format "%d", strtoq1() and atof() give.  The integers are strtoq1's, with
+// the common short cells read inline: the call costs more than such a cell
+// (strtoq1 sets up its base and its overflow limit, a 64-bit division, on
+// every call), and with strtoq1 alone a whole run took 9% more instructions.
+
+static bool is_c_space(unsigned char c)
+{
+    return c == ' ' || (c >= '\t' && c <= '\r');
+}
+
+static bool is_digit(unsigned char c)
+{
+    return c >= '0' && c <= '9';
+}
+
+// Reads up to max_digits plain digits at s into *v and returns their number
+// when a non-digit follows them, else 0: the number is then no short one.
+template <typename T>
+static int short_number(const char *s, int max_digits, T *v)
+{
+    T value = 0;
+    int n = 0;
+    for (; n < max_digits && is_digit((unsigned char)s[n]); n++)
+        value = value * 10 + (s[n] - '0');
+    if (n == max_digits && is_digit((unsigned char)s[n]))
+        return 0;
+    *v = value;
+    return n;
+}
+
+// One "%d" conversion of the scan format: blanks, a sign, at least one digit;
+// the value as strtol() gives it (saturated to 64 bits), then cut to int.
+static bool scan_int(const char *&p, int32_t *out)
+{
+    if (int n = short_number(p, 9, out)) {
+        p += n;
+        return true;
+    }
+    char *end;
+    long long v = strtoq1(p, &end, 10);
+    if (end == p)
+        return false;
+    *out = (int32_t)(uint32_t)(uint64_t)v;
+    p = end;
+    return true;
+}
+
+// strtoq1(s, nullptr, 10) of a whole cell.
+static int64_t to_int64(const char *s)
+{
+    int64_t v;
+    int n = short_number(s, 18, &v);
+    return n > 0 && s[n] == 0 ? v : strtoq1(s, nullptr, 10);
+}
+
+// The scan format "%d.%d.%d %d:%d:%d" over cell 0: the number of values read.
+static int scan_date_time(const char *s, transaction_t *T)
+{
+    int32_t *field[6] = {&T->d, &T->mo, &T->y, &T->h, &T->mi, &T->s};
+    const char separator[6] = {'.', '.', ' ', ':', ':', 0};
+    const char *p = s;
+    for (int i = 0; i < 6; i++) {
+        if (!scan_int(p, field[i]))
+            return i;
+        if (separator[i] == ' ') {
+            while (is_c_space((unsigned char)*p))
+                p++;
+        } else if (separator[i]) {
+            if (*p != separator[i])
+                return i + 1;
+            p++;
+        }
+    }
+    return 6;
+}
+
+// atof(): plain decimals of up to 19 significant digits and a small scale
+// are exact in double arithmetic (one correctly rounded division); anything
+// else (exponents, hexadecimal, inf, nan, long digit strings) goes to strtod.
+// The library has no decimal parser, and strtod for every money cell made a
+// whole run take a third more instructions.
+static double to_double(const char *s)
+{
+    if (!*s)
+        return 0;
+    static const double pow10[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
+                                   1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
+                                   1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+    const unsigned char *p = (const unsigned char *)s;
+    bool negative = *p == '-';
+    if (*p == '-' || *p == '+')
+        p++;
+    uint64_t m = 0;
+    int digits = 0, scale = 0;
+    for (; is_digit(*p); p++, digits++)
+        m = m * 10 + (*p - '0');
+    if (*p == '.') {
+        for (p++; is_digit(*p); p++, digits++, scale++)
+            m = m * 10 + (*p - '0');
+    }
+    bool plain = digits > 0 && digits <= 19 && scale <= 22 && m <= (1ULL << 53) && *p != 'e' && *p != 'E' &&
+                 !(m == 0 && (*p == 'x' || *p == 'X'));
+    if (!plain)
+        return strtod(s, nullptr);
+    double v = (double)m / pow10[scale];
+    return negative ? -v : v;
 }
 
 // First byte c in [p, end), or null; sixteen bytes at a time where it can.
@@ -693,18 +777,16 @@ typedef struct {
 
 // One pass over a row from the walk's position: cuts it into cells (the
 // text after each "<td...>" up to the next "</td>"), stopping the count once
-// there is one more than a trade row has, and, when to_row_end, finds the
-// "</tr>" that ends the row, which also ends the cells.  Stores the cell
-// count in *nw and returns the row end: the "</tr>", or the text's end when
-// !to_row_end, or null when there is no "</tr>".
-template <bool to_row_end>
+// there is one more than a trade row has, and finds the "</tr>" that ends
+// the row, which also ends the cells.  Stores the cell count in *nw and
+// returns the row end: the "</tr>", or null when there is none.
 static const char *cut_row(lt_walk_t *walk, cell_t *w, int *nw)
 {
     const char *end = walk->end;
     int n = 0;
     const char *gt = nullptr;   // inside a cell: the ">" that opened it
     while (const char *q = walk_next(walk)) {
-        if (to_row_end && starts(q, end, "</tr>"))
+        if (starts(q, end, "</tr>"))
             return *nw = n, q;
         if (n > row_cells)
             continue;
@@ -720,7 +802,7 @@ static const char *cut_row(lt_walk_t *walk, cell_t *w, int *nw)
             const char *g = find_byte(q + 3, end, '>');
             // A "</tr>" before the end of the opening tag ends the row: its
             // ">" is then the first one.
-            if (to_row_end && g && g - q >= 7 && memcmp(g - 4, "</tr>", 5) == 0)
+            if (g && g - q >= 7 && memcmp(g - 4, "</tr>", 5) == 0)
                 return *nw = n, g - 4;
             if (!g)
                 break;
@@ -730,7 +812,7 @@ static const char *cut_row(lt_walk_t *walk, cell_t *w, int *nw)
         }
     }
     *nw = n;
-    return to_row_end ? nullptr : end;
+    return nullptr;
 }
 
 // Copies a cell to o without its tags (each "<" through the first ">" after
@@ -838,19 +920,6 @@ static int parse_cells(const cell_t *w, int nw, transaction_t *T)
     return r;
 }
 
-// The row parser over a row text (the text between "<tr>" and "</tr>")
-// ended by its NUL.
-[[maybe_unused]] static int parse_html_transaction(const char *s, transaction_t *T)
-{
-    size_t len = strlen(s);
-    cell_t w[row_cells + 1];
-    int nw;
-    lt_walk_t walk;
-    walk_from(&walk, s, s + len);
-    cut_row<false>(&walk, w, &nw);
-    return parse_cells(w, nw, T);
-}
-
 // Reads the rows of one loaded trade file (len bytes and a NUL); each
 // "</tr>" that ends a row is overwritten with a NUL.  An embedded NUL ends
 // the text, as does a "<tr>" without a later "</tr>".
@@ -868,7 +937,7 @@ static void import_rows(char *text, size_t len, trade_array_t *A, FILE *fpo1, FI
         walk_skip_to(&walk, row);
         cell_t w[row_cells + 1];
         int nw;
-        char *close = (char *)cut_row<true>(&walk, w, &nw);
+        char *close = (char *)cut_row(&walk, w, &nw);
         if (!close)
             break;
         *close = 0;
@@ -953,21 +1022,23 @@ static void print_total(const char *label, int64_t v)
     warning1("%s%s%s\n", label, v < 0 ? "-" : "", insert_commas4((long long)magnitude));
 }
 
-// Sorts by trade number and keeps one record of every trade number; prints
-// the count and the money totals of the unique trades.  Returns the count.
+// Keeps the first record of every trade number of T[0..nt), which stand
+// together (sorted by number); returns the count.
 static int remove_duplicates(transaction_t *T, int nt)
 {
-    sort_runs<before_no>(T, nt);
-    int n = uniq(T, (size_t)nt, sizeof(transaction_t), cmp_transaction_no);
+    return uniq(T, (size_t)nt, sizeof(transaction_t), cmp_transaction_no);
+}
+
+// Prints the count of the unique trades T[0..n) and their money totals.
+static void print_totals(const transaction_t *T, int n)
+{
     money_totals_t m = sum_money(T, n);
-    double sum_spent = m.buy, sum_gained = m.sell, sum_comm = m.comm;
     warning1("%d unique transactions\n", n);
-    int64_t spent = whole_part(sum_spent);
+    int64_t spent = whole_part(m.buy);
     print_total("Spent:  ", spent);
-    print_total("Gained: ", whole_part(sum_gained));
-    print_total("Volume: ", whole_part((double)spent + sum_gained));
-    print_total("Comms:  ", whole_part(sum_comm));
-    return n;
+    print_total("Gained: ", whole_part(m.sell));
+    print_total("Volume: ", whole_part((double)spent + m.sell));
+    print_total("Comms:  ", whole_part(m.comm));
 }
 
 // The group merge: folds T[1..n-1] into the head T[0] (money and fees summed,
@@ -1021,18 +1092,17 @@ static bool same_day_run(const transaction_t *head, const transaction_t *t)
            cmp_stock_names(t->stock, head->stock) == 0 && t->direction == head->direction;
 }
 
-// Folds the fills of every order into one record; returns the count.
+// Folds the fills of every order, which stand together (sorted by order
+// number), into one record; returns the count.
 static int consolidate_orders(transaction_t *T, int n)
 {
-    sort_runs<before_order>(T, n);
     return fold_groups<same_order>(T, n);
 }
 
-// Folds unbroken runs of one security, day and direction into one record;
-// returns the count.
+// Folds unbroken runs of one security, day and direction (sorted by name and
+// time) into one record; returns the count.
 static int consolidate_days(transaction_t *T, int n)
 {
-    sort_by_stock_and_time(T, n);
     return fold_groups<same_day_run>(T, n);
 }
 
@@ -1052,56 +1122,6 @@ static void write_orders(const transaction_t *T, int n)
 // Every text is written whole: the largest double needs 309 whole digits, 102
 // commas and the colour tags, well inside STF_BUF_SIZE.
 enum { STF_BUFS = 100, STF_BUF_SIZE = 512, STN_BUF_SIZE = 1024 };
-
-// Writes v as printf's "%.*f" with places (0 to 6) decimals writes it:
-// the exact binary value rounded half to even.  Values below 2^53 are done in
-// integers (the mantissa times 10^places, shifted with rounding); the rest go
-// through snprintf.  out needs room for 330 characters; returns the end.
-static char *fixed_text(char *out, double v, int places)
-{
-    static const uint32_t scale[] = {1, 10, 100, 1000, 10000, 100000, 1000000};
-    uint64_t bits;
-    memcpy(&bits, &v, sizeof bits);
-    int exponent = (int)(bits >> 52 & 0x7ff);
-    int shift = 1075 - exponent;  // |v| = mantissa / 2^shift
-    if (exponent == 0 || shift < 0 || shift > 120)
-        return out + snprintf(out, 330, "%.*f", places, v);
-    if (bits >> 63)
-        *out++ = '-';
-    uint64_t mantissa = (bits & ((1ull << 52) - 1)) | 1ull << 52;
-    unsigned __int128 p = (unsigned __int128)mantissa * scale[places];
-    unsigned __int128 q = p >> shift;
-    if (shift > 0) {
-        unsigned __int128 rem = p - (q << shift), half = (unsigned __int128)1 << (shift - 1);
-        if (rem > half || (rem == half && (q & 1)))
-            q++;
-    }
-    uint64_t whole;
-    uint32_t fraction;
-    if (q >> 64 == 0) {  // the usual case, without 128-bit division
-        whole = (uint64_t)q / scale[places];
-        fraction = (uint32_t)((uint64_t)q % scale[places]);
-    } else {
-        whole = (uint64_t)(q / scale[places]);
-        fraction = (uint32_t)(q % scale[places]);
-    }
-    char digits[24];
-    int n = 0;
-    do {
-        digits[n++] = (char)('0' + whole % 10);
-        whole /= 10;
-    } while (whole);
-    while (n)
-        *out++ = digits[--n];
-    if (places > 0) {
-        *out++ = '.';
-        for (int k = places - 1; k >= 0; k--, fraction /= 10)
-            out[k] = (char)('0' + fraction % 10);
-        out += places;
-    }
-    *out = '\0';
-    return out;
-}
 
 // Copies the decimal digits digits[0..len) into out with "," between groups
 // of three; returns the end of the written text.
@@ -1164,90 +1184,67 @@ static char *stn(double n)
 
 /* ---- reports ---- */
 
-// The pages are XHTML in Windows-1251: the Russian literals below are stored
-// as cp1251 bytes.  Stock names and tickers are copied without escaping.
+// The pages are XHTML in Windows-1251; stock names and tickers are copied
+// without escaping.  The Russian words of the pages, as cp1251 bytes:
+static const char ru_report_title[] = "\xCE\xF2\xF7\xE5\xF2 \xEF\xEE \xF1\xE4\xE5\xEB\xEA\xE0\xEC";   // Отчет по сделкам
+static const char ru_statistics_for[] = "\xD1\xF2\xE0\xF2\xE8\xF1\xF2\xE8\xEA\xE0 \xE7\xE0";   // Статистика за
+static const char ru_share[] = "\xC0\xEA\xF6\xE8\xFF";                                          // Акция
+static const char ru_date_time[] = "\xC4\xE0\xF2\xE0 \xE8 \xE2\xF0\xE5\xEC\xFF";                // Дата и время
+static const char ru_price[] = "\xD6\xE5\xED\xE0";                                              // Цена
+static const char ru_quantity[] = "\xCA\xEE\xEB\xE8\xF7\xE5\xF1\xF2\xE2\xEE";                  // Количество
+static const char ru_purchase[] = "\xCF\xEE\xEA\xF3\xEF\xEA\xE0";                               // Покупка
+static const char ru_sale[] = "\xCF\xF0\xEE\xE4\xE0\xE6\xE0";                                   // Продажа
+static const char ru_profit[] = "\xCF\xF0\xE8\xE1\xFB\xEB\xFC";                                 // Прибыль
+static const char ru_share_balance[] = "\xC1\xE0\xEB\xE0\xED\xF1 \xEF\xEE \xE1\xF3\xEC\xE0\xE3\xE0\xEC:";   // Баланс по бумагам:
+static const char ru_pieces[] = "\xF8\xF2.";                                                    // шт.
+static const char ru_by_money[] = "\xEF\xEE \xE4\xE5\xED\xFC\xE3\xE0\xEC:";                     // по деньгам:
+static const char ru_roubles[] = "\xF0\xF3\xE1.";                                               // руб.
+static const char ru_turnover_lc[] = "\xEE\xE1\xEE\xF0\xEE\xF2";                                // оборот
+static const char ru_commission_lc[] = "\xEA\xEE\xEC\xE8\xF1\xF1\xE8\xFF";                      // комиссия
+static const char ru_trades_total[] = "\xD1\xE4\xE5\xEB\xEE\xEA \xE2\xF1\xE5\xE3\xEE:";         // Сделок всего:
+static const char ru_turnover[] = "\xCE\xE1\xEE\xF0\xEE\xF2:";                                  // Оборот:
+static const char ru_result[] = "\xD0\xE5\xE7\xF3\xEB\xFC\xF2\xE0\xF2:";                        // Результат:
+static const char ru_commission[] = "\xCA\xEE\xEC\xE8\xF1\xF1\xE8\xFF:";                        // Комиссия:
+static const char ru_generated[] = "\xCE\xF2\xF7\xE5\xF2 \xF1\xF4\xEE\xF0\xEC\xE8\xF0\xEE\xE2\xE0\xED";   // Отчет сформирован
 
-// Collects one stock section's text and hands it to the stream in large
-// pieces; a section has one table row per trade, so this is the hot path.
-struct section_writer_t {
-    FILE *fp;
-    size_t n;
-    char buf[1 << 15];
-};
-
-static void sw_flush(section_writer_t *w)
+// The "<tr>" to "</tr>" of one trade, composed whole and written at once (a
+// section has one row per trade, so this is the hot path); prev is the record
+// listed above it in the same section, or null for the section's first row.
+static void write_trade_row(FILE *fp, const transaction_t *t, const transaction_t *prev)
 {
-    fwrite(w->buf, 1, w->n, w->fp);
-    w->n = 0;
-}
-
-static void sw_put(section_writer_t *w, const char *text, size_t len)
-{
-    if (w->n + len > sizeof w->buf) {
-        sw_flush(w);
-        if (len > sizeof w->buf) {
-            fwrite(text, 1, len, w->fp);
-            return;
-        }
-    }
-    memcpy(w->buf + w->n, text, len);
-    w->n += len;
-}
-
-static void sw_puts(section_writer_t *w, const char *text)
-{
-    sw_put(w, text, strlen(text));
-}
-
-// Appends v as printf's "%0*d" with width 2 or 4 writes it.
-static void sw_int(section_writer_t *w, int32_t v, int width)
-{
-    char text[16];
-    int len = width;
-    if (v >= 0 && v < (width == 2 ? 100 : 10000)) {
-        for (int k = width - 1; k >= 0; k--, v /= 10)
-            text[k] = (char)('0' + v % 10);
-    } else {
-        len = snprintf(text, sizeof text, "%0*d", width, (int)v);
-    }
-    sw_put(w, text, (size_t)len);
-}
-
-// The "<tr>" to "</tr>" of one trade; prev is the record listed above it in
-// the same section, or null for the section's first row.
-static void put_trade_row(section_writer_t *w, const transaction_t *t, const transaction_t *prev)
-{
-    sw_puts(w, "<tr><td>");
-    sw_int(w, t->d, 2);
-    sw_puts(w, ".");
-    sw_int(w, t->mo, 2);
-    sw_puts(w, ".");
-    sw_int(w, t->y, 4);
-    sw_puts(w, " ");
-    sw_int(w, t->h, 2);
-    sw_puts(w, ":");
-    sw_int(w, t->mi, 2);
-    sw_puts(w, ":");
-    sw_int(w, t->s, 2);
-    sw_puts(w, "</td><td align=right>");
-    char price[330];
-    sw_put(w, price, fixed_text(price, t->price, 4) - price);
-    sw_puts(w, "</td><td align=right>");
+    char row[4096];   // the longest texts: 6 x 11 date digits, 330 price, 330 + 2 x 460 money
+    char *o = put_literal(row, "<tr><td>");
+    o = put_int(o, t->d, 2), *o++ = '.';
+    o = put_int(o, t->mo, 2), *o++ = '.';
+    o = put_int(o, t->y, 4), *o++ = ' ';
+    o = put_int(o, t->h, 2), *o++ = ':';
+    o = put_int(o, t->mi, 2), *o++ = ':';
+    o = put_int(o, t->s, 2);
+    o = put_literal(o, "</td><td align=right>");
+    o = put_fixed(o, t->price, 4, 0);
+    o = put_literal(o, "</td><td align=right>");
     double quantity = t->amount / t->price;
-    sw_puts(w, stn(quantity));
-    sw_puts(w, t->direction == 1 ? "</td><td align=right>" : "</td><td></td><td align=right>");
-    sw_puts(w, stf(t->amount, 0));
-    sw_puts(w, t->direction == 1 ? "</td><td></td>" : "</td>");
+    o = put_string(o, stn(quantity));
+    if (t->direction == 1)
+        o = put_literal(o, "</td><td align=right>");
+    else
+        o = put_literal(o, "</td><td></td><td align=right>");
+    o = put_string(o, stf(t->amount, 0));
+    if (t->direction == 1)
+        o = put_literal(o, "</td><td></td>");
+    else
+        o = put_literal(o, "</td>");
     // A sale directly under a buy of the same size shows what it brought in
     // over what the buy cost (fees not deducted).
     if (prev && t->direction == 2 && prev->direction == 1 &&
         fabs(quantity - prev->amount / prev->price) < 0.01) {
-        sw_puts(w, "<td align=right>");
-        sw_puts(w, stf(t->amount - prev->amount, 1));
-        sw_puts(w, "</td></tr>");
+        o = put_literal(o, "<td align=right>");
+        o = put_string(o, stf(t->amount - prev->amount, 1));
+        o = put_literal(o, "</td></tr>");
     } else {
-        sw_puts(w, "<td></td></tr>");
+        o = put_literal(o, "<td></td></tr>");
     }
+    write_bytes(fp, row, (size_t)(o - row));
 }
 
 // One stock's section: heading, a table row per trade, and the balance line
@@ -1255,9 +1252,6 @@ static void put_trade_row(section_writer_t *w, const transaction_t *t, const tra
 // one stock name and stand in the order to be listed.
 static void produce_stock_report(FILE *fp, transaction_t *T, int nt)
 {
-    static section_writer_t w;
-    w.fp = fp;
-    w.n = 0;
     double buy = 0, sell = 0, quant = 0, comm = 0;
     for (int i = 0; i < nt; i++) {
         if (T[i].direction == 1) {
@@ -1269,178 +1263,84 @@ static void produce_stock_report(FILE *fp, transaction_t *T, int nt)
         }
         comm += T[i].commission;
     }
-    fprintf(fp, "<h2>\xC0\xEA\xF6\xE8\xFF %s (%s)</h2>\n", T[0].stock, T[0].ticker);
-    fputs("<p><table border=1 cellspacing=0 cellpadding=5>\n"
-          "<tr><th>\xC4\xE0\xF2\xE0 \xE8 \xE2\xF0\xE5\xEC\xFF</th>"
-          "<th>\xD6\xE5\xED\xE0</th>"
-          "<th>\xCA\xEE\xEB\xE8\xF7\xE5\xF1\xF2\xE2\xEE</th>"
-          "<th>\xCF\xEE\xEA\xF3\xEF\xEA\xE0</th>"
-          "<th>\xCF\xF0\xEE\xE4\xE0\xE6\xE0</th>"
-          "<th>\xCF\xF0\xE8\xE1\xFB\xEB\xFC</th></tr>\n", fp);
+    write_texts(fp, "<h2>", ru_share, " ", T[0].stock, " (", T[0].ticker, ")</h2>\n");
+    write_texts(fp, "<p><table border=1 cellspacing=0 cellpadding=5>\n<tr><th>", ru_date_time, "</th><th>",
+                ru_price, "</th><th>", ru_quantity, "</th><th>", ru_purchase, "</th><th>", ru_sale, "</th><th>",
+                ru_profit, "</th></tr>\n");
     for (int i = 0; i < nt; i++)
-        put_trade_row(&w, &T[i], i > 0 ? &T[i - 1] : nullptr);
-    sw_flush(&w);
-    fputs("</table></p>\n", fp);
-    fprintf(fp, "\xC1\xE0\xEB\xE0\xED\xF1 \xEF\xEE \xE1\xF3\xEC\xE0\xE3\xE0\xEC: <b>%s</b> "
-                "\xF8\xF2., \xEF\xEE \xE4\xE5\xED\xFC\xE3\xE0\xEC: <b>%s</b> \xF0\xF3\xE1., "
-                "\xEE\xE1\xEE\xF0\xEE\xF2 <b>%s</b> \xF0\xF3\xE1., "
-                "\xEA\xEE\xEC\xE8\xF1\xF1\xE8\xFF <b>%s</b> \xF0\xF3\xE1.\n",
-            stn(quant), stf(sell - buy - comm, 1), stf(sell + buy, 0), stf(comm, 0));
+        write_trade_row(fp, &T[i], i > 0 ? &T[i - 1] : nullptr);
+    write_texts(fp, "</table></p>\n", ru_share_balance, " <b>", stn(quant), "</b> ", ru_pieces, ", ");
+    write_texts(fp, ru_by_money, " <b>", stf(sell - buy - comm, 1), "</b> ", ru_roubles, ", ", ru_turnover_lc,
+                " <b>", stf(sell + buy, 0), "</b> ", ru_roubles, ", ", ru_commission_lc, " <b>", stf(comm, 0),
+                "</b> ", ru_roubles, "\n");
 }
 
-static const char report_header[] =
-    "<!DOCTYPE html PUBLIC \"-//W3C//DTD XHTML 1.0 Transitional//EN\" "
-    "\"http://www.w3.org/TR/xhtml1/DTD/xhtml1-transitional.dtd\">\n"
-    "<html>\n"
-    "<head>\n"
-    "<meta http-equiv=\"content-type\" content=\"text/html; charset=Windows-1251\" />\n"
-    "<title>\xCE\xF2\xF7\xE5\xF2 \xEF\xEE \xF1\xE4\xE5\xEB\xEA\xE0\xEC</title>\n"
-    "</head>\n"
-    "<body>\n";
+// The head of every page, through "<body>\n".
+static void write_report_header(FILE *fp)
+{
+    write_texts(fp,
+                "<!DOCTYPE html PUBLIC \"-//W3C//DTD XHTML 1.0 Transitional//EN\" "
+                "\"http://www.w3.org/TR/xhtml1/DTD/xhtml1-transitional.dtd\">\n"
+                "<html>\n"
+                "<head>\n"
+                "<meta http-equiv=\"content-type\" content=\"text/html; charset=Windows-1251\" />\n"
+                "<title>",
+                ru_report_title, "</title>\n</head>\n<body>\n");
+}
+
+// The end of every page: the time of writing and the program's name.
+static void write_report_footer(FILE *fp)
+{
+    write_texts(fp, "<hr>\n<p>", ru_generated, " ", datetime(), "<br>\n");
+    write_texts(fp, "Varnock " VARNOCK_VERSION "</p>\n</body>\n</html>\n");
+}
+
+// The page's heading: the year of T[0..nt), or the first and last years.
+static void write_years_heading(FILE *fp, const transaction_t *T, int nt)
+{
+    int y1 = T[0].y, y2 = T[0].y;
+    for (int i = 1; i < nt; i++) {
+        y1 = std::min(y1, T[i].y);
+        y2 = std::max(y2, T[i].y);
+    }
+    char first[16], last[16];
+    *put_int(first, y1, 1) = 0;
+    *put_int(last, y2, 1) = 0;
+    if (y1 == y2)
+        write_texts(fp, "<h1>", ru_statistics_for, " ", first, "</h1>\n");
+    else
+        write_texts(fp, "<h1>", ru_statistics_for, " ", first, " -- ", last, "</h1>\n");
+}
+
+// The statistics table over T[0..nt): trades, turnover, result and fees.
+static void write_statistics(FILE *fp, const transaction_t *T, int nt)
+{
+    money_totals_t m = sum_money(T, nt);
+    char count[16];
+    *put_int(count, nt, 1) = 0;
+    write_texts(fp, "<p><table border=0 cellpadding=2>\n<tr><td>", ru_trades_total, "</td> <td align=right>",
+                count, "</td></tr>\n");
+    write_texts(fp, "<tr><td>", ru_turnover, "</td> <td align=right>", stf(m.sell + m.buy, 0), "</td></tr>\n");
+    write_texts(fp, "<tr><td>", ru_result, "</td> <td align=right>", stf(m.sell - m.buy - m.comm, 1),
+                "</td></tr>\n");
+    write_texts(fp, "<tr><td>", ru_commission, "</td> <td align=right>", stf(m.comm, 0), "</td></tr>\n",
+                "</table></p>\n");
+}
 
 // One whole page over T[0..nt), nt >= 1, whose records of one stock stand
 // together: header, years covered, a section per stock run, statistics and
 // a footer with the time of writing.
 static void produce_report(FILE *fp, transaction_t *T, int nt)
 {
-    fputs(report_header, fp);
-    int y1 = T[0].y, y2 = T[0].y;
-    for (int i = 1; i < nt; i++) {
-        y1 = std::min(y1, T[i].y);
-        y2 = std::max(y2, T[i].y);
-    }
-    if (y1 == y2)
-        fprintf(fp, "<h1>\xD1\xF2\xE0\xF2\xE8\xF1\xF2\xE8\xEA\xE0 \xE7\xE0 %d</h1>\n", y1);
-    else
-        fprintf(fp, "<h1>\xD1\xF2\xE0\xF2\xE8\xF1\xF2\xE8\xEA\xE0 \xE7\xE0 %d -- %d</h1>\n", y1, y2);
-
+    write_report_header(fp);
+    write_years_heading(fp, T, nt);
     for (int i = 0, j; i < nt; i = j) {
         for (j = i + 1; j < nt && strcmp(T[j].stock, T[i].stock) == 0; j++) {
         }
         produce_stock_report(fp, T + i, j - i);
     }
-
-    money_totals_t m = sum_money(T, nt);
-    double buy = m.buy, sell = m.sell, comm = m.comm;
-    fprintf(fp, "<p><table border=0 cellpadding=2>\n"
-                "<tr><td>\xD1\xE4\xE5\xEB\xEE\xEA \xE2\xF1\xE5\xE3\xEE:</td> <td align=right>%d</td></tr>\n"
-                "<tr><td>\xCE\xE1\xEE\xF0\xEE\xF2:</td> <td align=right>%s</td></tr>\n"
-                "<tr><td>\xD0\xE5\xE7\xF3\xEB\xFC\xF2\xE0\xF2:</td> <td align=right>%s</td></tr>\n"
-                "<tr><td>\xCA\xEE\xEC\xE8\xF1\xF1\xE8\xFF:</td> <td align=right>%s</td></tr>\n"
-                "</table></p>\n",
-            nt, stf(sell + buy, 0), stf(sell - buy - comm, 1), stf(comm, 0));
-
-    fprintf(fp, "<hr>\n<p>\xCE\xF2\xF7\xE5\xF2 \xF1\xF4\xEE\xF0\xEC\xE8\xF0\xEE\xE2\xE0\xED %s<br>\n",
-            datetime());
-    fputs("Varnock " VARNOCK_VERSION "</p>\n</body>\n</html>\n", fp);
-}
-
-// The two report orderings as one 64-bit key per record, so that sorting
-// compares integers instead of names: 16 bits of year, 20 bits of the name's
-// rank among the distinct names (by strcmp), 26 bits of month to second.
-// Records whose fields do not fit are sorted with the comparators themselves.
-struct report_key_t {
-    uint64_t key;
-    uint32_t index;
-};
-
-static bool in_range(int32_t v, int bits)
-{
-    return v >= 0 && v < (1 << bits);
-}
-
-// Ranks of the stock names of T[0..nt) in rank[]; false when there are too
-// many distinct names for the key.
-static bool rank_stocks(const transaction_t *T, int nt, uint32_t *rank)
-{
-    std::unordered_map<std::string_view, uint32_t> ids;
-    std::vector<std::string_view> names;
-    for (int i = 0; i < nt; i++) {
-        if (i > 0 && strcmp(T[i].stock, T[i - 1].stock) == 0) {
-            rank[i] = rank[i - 1];
-            continue;
-        }
-        auto [it, fresh] = ids.try_emplace(T[i].stock, (uint32_t)names.size());
-        if (fresh)
-            names.push_back(it->first);
-        rank[i] = it->second;
-    }
-    if (names.size() >= (1u << 20))
-        return false;
-    std::vector<uint32_t> order(names.size()), position(names.size());
-    for (uint32_t k = 0; k < order.size(); k++)
-        order[k] = k;
-    std::sort(order.begin(), order.end(), [&](uint32_t a, uint32_t b) {
-        return strcmp(names[a].data(), names[b].data()) < 0;
-    });
-    for (uint32_t k = 0; k < order.size(); k++)
-        position[order[k]] = k;
-    for (int i = 0; i < nt; i++)
-        rank[i] = position[rank[i]];
-    return true;
-}
-
-// Builds the sort keys of T[0..nt), year first or name first; false when a
-// field does not fit its bits.
-static bool build_report_keys(const transaction_t *T, int nt, bool year_first, report_key_t *keys)
-{
-    std::vector<uint32_t> ranks(nt);
-    if (!rank_stocks(T, nt, ranks.data()))
-        return false;
-    for (int i = 0; i < nt; i++) {
-        const transaction_t &t = T[i];
-        if (!in_range(t.y, 16) || !in_range(t.mo, 4) || !in_range(t.d, 5) || !in_range(t.h, 5) ||
-            !in_range(t.mi, 6) || !in_range(t.s, 6))
-            return false;
-        uint64_t time = (uint64_t)t.mo << 22 | (uint64_t)t.d << 17 | (uint64_t)t.h << 12 |
-                        (uint64_t)t.mi << 6 | (uint64_t)t.s;
-        uint64_t major = year_first ? (uint64_t)t.y << 20 | ranks[i] : (uint64_t)ranks[i] << 16 | t.y;
-        keys[i] = {major << 26 | time, (uint32_t)i};
-    }
-    return true;
-}
-
-// Puts T into the order of keys[].index, following each cycle of the
-// permutation with one record in hand.
-static void apply_order(transaction_t *T, int nt, report_key_t *keys)
-{
-    for (int start = 0; start < nt; start++) {
-        if (keys[start].index == (uint32_t)start)
-            continue;
-        transaction_t held = T[start];
-        int at = start;
-        for (;;) {
-            int from = (int)keys[at].index;
-            keys[at].index = (uint32_t)at;
-            if (from == start) {
-                T[at] = held;
-                break;
-            }
-            __builtin_prefetch(&T[keys[from].index]);
-            T[at] = T[from];
-            at = from;
-        }
-    }
-}
-
-// Sorts T[0..nt) in place by cmp, which is cmp_transaction_year_stock
-// (year_first) or cmp_transaction_stock.
-static void sort_for_report(transaction_t *T, int nt, bool year_first,
-                            int (*cmp)(const void *, const void *))
-{
-    report_key_t *keys = (report_key_t *)xmalloc((size_t)nt * sizeof *keys);
-    if (build_report_keys(T, nt, year_first, keys)) {
-        std::sort(keys, keys + nt, [](const report_key_t &a, const report_key_t &b) {
-            return a.key < b.key;
-        });
-        apply_order(T, nt, keys);
-    } else {
-        // Extreme fields can make the comparators' differences overflow, so
-        // this path keeps to qsort, which stays inside the array whatever
-        // the comparator answers.
-        qsort(T, (size_t)nt, sizeof *T, cmp);
-    }
-    free(keys);
+    write_statistics(fp, T, nt);
+    write_report_footer(fp);
 }
 
 // Writes "report-<year>.html" for every year present, in ascending order,
@@ -1449,16 +1349,18 @@ static void write_reports(transaction_t *T, int nt)
 {
     if (nt <= 0)
         return;
-    sort_for_report(T, nt, true, cmp_transaction_year_stock);
+    sort_by_year_and_stock(T, nt);
     for (int i = 0, j; i < nt; i = j) {
         for (j = i + 1; j < nt && T[j].y == T[i].y; j++) {
         }
-        FILE *fp = xfopen("report-%d.html", "w", T[i].y);
+        char name[32];
+        snprintf(name, sizeof name, "report-%d.html", T[i].y);
+        FILE *fp = open_output(name);
         produce_report(fp, T + i, j - i);
         xfclose(fp);
     }
-    sort_for_report(T, nt, false, cmp_transaction_stock);
-    FILE *fp = xfopen("report.html", "w");
+    sort_by_stock(T, nt);
+    FILE *fp = open_output("report.html");
     produce_report(fp, T, nt);
     xfclose(fp);
 }
@@ -1481,6 +1383,7 @@ static void reuse_file_buffers()
 
 int main()
 {
+    xopen_std_fds();
     reuse_file_buffers();
     FILE *fpo1 = open_output("imported.txt");
     FILE *fpo2 = open_output("garbage.txt");
@@ -1491,12 +1394,19 @@ int main()
     if (trades.nt == 0)
         error1("no transactions were found\n");
     warning1("%d transactions imported\n", trades.nt);
-    int n = remove_duplicates(trades.T, trades.nt);
-    n = consolidate_orders(trades.T, n);
-    n = consolidate_days(trades.T, n);
+    rank_texts();
+    transaction_t *T = trades.T;
+    int n = trades.nt;
+    sort_by_number(T, n);
+    n = remove_duplicates(T, n);
+    print_totals(T, n);
+    sort_by_order(T, n);
+    n = consolidate_orders(T, n);
+    sort_by_stock(T, n);
+    n = consolidate_days(T, n);
     warning1("%d orders\n", n);
-    write_orders(trades.T, n);
-    write_reports(trades.T, n);
+    write_orders(T, n);
+    write_reports(T, n);
     warning1("success\n");
     getchar();
     return 0;

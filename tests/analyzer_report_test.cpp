@@ -286,18 +286,20 @@ TEST(ReportFiles, AFileThatCannotBeWrittenStopsTheRunKeepingEarlierPages)
 
 namespace {
 
-// The report sorts rank the names once and sort integer keys; whatever the
-// path taken, the result must be ordered by the comparators and hold every
+// The report sorts compare integer keys made from the names' ranks; whatever
+// the path taken, the result must be ordered by the comparators and hold every
 // record once.
 TEST(ReportOrder, SortsAgreeWithTheComparators)
 {
-    static const char *names[] = {"Sber", "Sber ", "sber", "\xC3\xE0\xE7", "\xA8\xEB\xEA", "", "Z"};
+    static const char *names[] = {text_copy("Sber"), text_copy("Sber "), text_copy("sber"), text_copy("\xC3\xE0\xE7"),
+                                  text_copy("\xA8\xEB\xEA"), text_copy(""), text_copy("Z")};
+    rank_texts();
     uint64_t state = 2463534242ull;
     auto next = [&](int m) {
         state ^= state << 13, state ^= state >> 7, state ^= state << 17;
         return (int)(state % (uint64_t)m);
     };
-    for (int variant = 0; variant < 3; variant++) {
+    for (int variant = 0; variant < 4; variant++) {
         std::vector<transaction_t> T(5000);
         for (size_t i = 0; i < T.size(); i++) {
             transaction_t &t = T[i];
@@ -310,9 +312,11 @@ TEST(ReportOrder, SortsAgreeWithTheComparators)
             T[77].y = 70000;  // beyond the packed key: the comparators sort
         if (variant == 2)
             T[1234].s = -1;
+        if (variant == 3)
+            T[4321].stock = const_cast<char *>("Sber");   // not a ranked copy
         for (bool year_first : {true, false}) {
             auto cmp = year_first ? cmp_transaction_year_stock : cmp_transaction_stock;
-            sort_for_report(T.data(), (int)T.size(), year_first, cmp);
+            (year_first ? sort_by_year_and_stock : sort_by_stock)(T.data(), (int)T.size());
             for (size_t i = 1; i < T.size(); i++)
                 ASSERT_LE(cmp(&T[i - 1], &T[i]), 0) << "variant " << variant << " at " << i;
             std::vector<bool> seen(T.size());
@@ -320,6 +324,49 @@ TEST(ReportOrder, SortsAgreeWithTheComparators)
                 seen[(size_t)t.no] = true;
             EXPECT_EQ(std::count(seen.begin(), seen.end(), true), (long)T.size());
         }
+    }
+}
+
+}  // namespace
+
+namespace {
+
+// A stream each of whose writes fails, as one past a file size limit does.
+FILE *failing_stream()
+{
+    cookie_io_functions_t io{};
+    io.write = [](void *, const char *, size_t) -> ssize_t {
+        errno = EFBIG;
+        return -1;
+    };
+    FILE *fp = fopencookie(nullptr, "w", io);
+    static char buffer[256];
+    setvbuf(fp, buffer, _IOFBF, sizeof buffer);
+    return fp;
+}
+
+// A failed write ends the run at once with the close's message: the writer
+// never returns to go on as if the page or the line were whole.
+TEST(Output, AFailedWriteEndsTheRunWithTheClosesMessage)
+{
+    std::vector<transaction_t> T(50, trade("05.03.2013 10:00:00", "A", 1, 10, 1000, 1));
+    std::vector<std::function<void(FILE *)>> writers = {
+        [&](FILE *fp) { produce_report(fp, T.data(), (int)T.size()); },
+        [&](FILE *fp) { write_report_header(fp); },
+        [&](FILE *fp) {
+            for (const transaction_t &t : T)
+                write_trade_line(fp, &t);
+        },
+    };
+    for (size_t k = 0; k < writers.size(); k++) {
+        auto r = kt_test::run_in_child([&] {
+            writers[k](failing_stream());
+            printf("returned");
+        });
+        EXPECT_TRUE(r.exited) << k;
+        EXPECT_EQ(r.status, 1) << k;
+        EXPECT_EQ(r.err, "cannot close file stream (File too large)\n") << k;
+        EXPECT_EQ(r.out, "") << k;
     }
 }
 

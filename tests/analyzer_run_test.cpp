@@ -293,3 +293,23 @@ TEST(Run, MoreRowsThanTheInitialCapacity)
 }
 
 }  // namespace
+
+namespace {
+
+// Started with standard descriptors closed, the run must not give their
+// numbers to its files: the console lines would land in "imported.txt".
+TEST(Run, ClosedStandardDescriptorsDoNotCatchTheOutputs)
+{
+    const std::string line = "05.03.2013 10:00:00              11        Alpha 1   10.00000         100.000 0.000\n";
+    for (std::string closed : {" 2>&-", " 0<&- 1>&- 2>&-", " 1>&-", " 0<&-"}) {
+        TradeDir d;
+        d.put("sdelki.xls", row("05.03.2013 10:00:00", "1", "11", "A", "Alpha", buy, "10", "100", "0"));
+        d.run(closed);
+        EXPECT_EQ(d.result.status, 0) << closed;
+        EXPECT_EQ(d.get("imported.txt"), line) << closed;
+        EXPECT_EQ(d.get("garbage.txt"), "") << closed;
+        EXPECT_EQ(d.get("orders.txt"), line) << closed;
+    }
+}
+
+}  // namespace

@@ -7,6 +7,7 @@
 #ifndef _WIN32
 #include <sys/resource.h>
 #endif
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -266,3 +267,32 @@ TEST(StreamIo, WritesAllOrStopsAndReadsShortAtTheEnd)
     EXPECT_EQ(r.err, std::string("cannot close file stream (") + strerror(ENOSPC) + ")\n");
 #endif
 }
+
+namespace {
+
+// Closed standard descriptors are filled with the null device, in order, so
+// the next file opened gets a number above 2; open ones are left alone.
+TEST(StandardDescriptors, ClosedOnesAreOpenedOnTheNullDevice)
+{
+#ifdef _WIN32
+    GTEST_SKIP() << "POSIX only: descriptor flags (fcntl) and device numbers of /dev/null";
+#else
+    kt_test::TempDir dir;
+    auto r = kt_test::run_in_child([&] {
+        close(0);
+        close(2);
+        xopen_std_fds();
+        int fd = open(dir.file("f").c_str(), O_WRONLY | O_CREAT, 0600);
+        struct stat null_device, in, err;
+        stat("/dev/null", &null_device);
+        fstat(0, &in);
+        fstat(2, &err);
+        printf("%d %d %d %d", fd > 2, in.st_rdev == null_device.st_rdev, err.st_rdev == null_device.st_rdev,
+               fcntl(0, F_GETFL) & O_ACCMODE);
+    });
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out, "1 1 1 0");   // 0 is O_RDONLY
+#endif
+}
+
+}  // namespace

@@ -119,6 +119,8 @@ int xmkdir(const char *format, ...) KT_PRINTF(1, 2);
 /* Memory mapping is not supported: always stops with "mmap is not supported\n". */
 void *xmmap(unsigned long *len, const char *format, ...) KT_PRINTF(2, 3) KT_NORETURN;
 void xmunmap(void *addr, unsigned long len);
+/* Opens the null device on each closed descriptor 0, 1, 2; stops with "cannot open %s (%s)\n". */
+void xopen_std_fds(void);
 
 /* ==== end of Checked file and memory operations ==== */
 

@@ -1014,6 +1014,7 @@ int merge_all_chunks(const TextSort &ts, unsigned n)
 int sortfile(const char *fn1, const char *fn2, int (*compare)(const void *, const void *),
              int msize, const char *temp_path)
 {
+    xopen_std_fds();   // no temporary file may take a standard descriptor
     TextSort ts{fn1, fn2, temp_path, compare, msize, (unsigned)getpid()};
     if (msize <= 0) {
         warning1("invalid msize %d in sortfile()\n", msize);
@@ -1246,6 +1247,7 @@ int start_record_sort(RecordSort &rs, int fh_in, int fh_out, int nmemb, int msiz
 int fsort(int fh_in, int fh_out, int nmemb, int size, compar_t compar, sort1_t sort1, int msize,
           const char *tmp_path)
 {
+    xopen_std_fds();   // no temporary file may take a standard descriptor
     RecordSort rs{size, compar, sort1, 0, tmp_path, (int)getpid()};
     char *work = nullptr;
     int runs = start_record_sort(rs, fh_in, fh_out, nmemb, msize, &work);
@@ -1263,6 +1265,7 @@ int fsort(int fh_in, int fh_out, int nmemb, int size, compar_t compar, sort1_t s
 int fsort_old(int fh_in, int fh_out, int nmemb, int size, compar_t compar, sort1_t sort1, int msize,
               const char *tmp_path)
 {
+    xopen_std_fds();   // no temporary file may take a standard descriptor
     RecordSort rs{size, compar, sort1, 0, tmp_path, (int)getpid()};
     char *work = nullptr;
     int count = start_record_sort(rs, fh_in, fh_out, nmemb, msize, &work);

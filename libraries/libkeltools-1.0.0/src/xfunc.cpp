@@ -538,3 +538,24 @@ char *membuf_accumulate(int mbid)
     at[last] = '\0';
     return text;
 }
+
+/* ---- standard descriptors ---- */
+
+// A process started with descriptor 0, 1 or 2 closed would give that number
+// to the next file it opens, and its messages would land in that file.  The
+// descriptors are filled in ascending order, so open() returns the one sought.
+void xopen_std_fds(void)
+{
+#ifdef _WIN32
+    const char *null_device = "NUL";
+#else
+    const char *null_device = "/dev/null";
+#endif
+    for (int fd = 0; fd <= 2; fd++) {
+        struct stat st;
+        if (fstat(fd, &st) == 0 || errno != EBADF)
+            continue;
+        if (open(null_device, fd == 0 ? O_RDONLY : O_WRONLY) < 0)
+            error1("cannot open %s (%s)\n", null_device, strerror(errno));
+    }
+}
