@@ -2276,8 +2276,10 @@ static trade_array_t trades;
 // instead of mapping (and faulting in) fresh memory.
 static void reuse_file_buffers()
 {
+#ifdef M_MMAP_THRESHOLD
     mallopt(M_MMAP_THRESHOLD, 1 << 30);
     mallopt(M_TRIM_THRESHOLD, 1 << 30);
+#endif
 }
 
 int main(int argc, char **argv)

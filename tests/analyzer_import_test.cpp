@@ -47,9 +47,21 @@ int parse(const std::string &row, transaction_t *t)
     allocate_trades(&A);
     char *garbage = nullptr;
     size_t garbage_len = 0;
+#ifdef _WIN32  // no memory streams: the garbage goes through a binary temporary file
+    FILE *imported = fopen("NUL", "w"), *rejected = tmpfile();
+#else
     FILE *imported = fopen("/dev/null", "w"), *rejected = open_memstream(&garbage, &garbage_len);
+#endif
     import_rows(buffer.data(), text.size(), &A, imported, rejected);
     fclose(imported);
+#ifdef _WIN32
+    std::string written;
+    rewind(rejected);
+    for (int ch; (ch = fgetc(rejected)) != EOF;)
+        written += (char)ch;
+    garbage = strdup(written.c_str());
+    garbage_len = written.size();
+#endif
     fclose(rejected);
     EXPECT_EQ(A.nt + (garbage_len > 0), 1);
     int code = A.nt == 1 ? 0 : atoi(garbage);
@@ -191,6 +203,9 @@ TEST(RowParser, DateScanAgreesWithTheCLibrary)
             s += alphabet[gen() % (sizeof alphabet - 1)];
         inputs.push_back(s);
     }
+#ifdef _WIN32
+    GTEST_SKIP() << "the reference is glibc's sscanf: msvcrt's wraps overflowing numbers instead";
+#endif
     for (const auto &s : inputs) {
         int v[6] = {-7, -7, -7, -7, -7, -7};
         int n = sscanf(s.c_str(), "%d.%d.%d %d:%d:%d", &v[0], &v[1], &v[2], &v[3], &v[4], &v[5]);
@@ -224,6 +239,9 @@ TEST(RowParser, MoneyCellsReadExactlyAsAtof)
         snprintf(text, sizeof text, "%.17g", v);
         inputs.push_back(text);
     }
+#ifdef _WIN32
+    GTEST_SKIP() << "the reference is glibc's atof: msvcrt's reads hex, infinities and NaNs otherwise";
+#endif
     for (const auto &s : inputs) {
         double want = atof(s.c_str()), got = to_double(s.c_str());
         if (std::isnan(want))
@@ -265,7 +283,7 @@ std::string my_line(const transaction_t &t)
     FILE *fp = fopen(path.c_str(), "w");
     write_trade_line(fp, &t);
     fclose(fp);
-    return kt_test::read_file(path);
+    return kt_test::read_text_file(path);
 }
 
 TEST(TradeLine, HasTheFixedLayout)
@@ -283,6 +301,9 @@ TEST(TradeLine, HasTheFixedLayout)
 // non-finite values and extreme magnitudes included.
 TEST(TradeLine, AgreesWithPrintfOfTheFormat)
 {
+#ifdef _WIN32
+    GTEST_SKIP() << "the reference is glibc's printf: the Windows one writes NaNs otherwise";
+#endif
     std::mt19937_64 gen(3);
     const double specials[] = {0.0, -0.0, 0.5, 1.0625, 2.5, 0.125, 1e300, -1e300, DBL_MAX, DBL_MIN, 4.9e-324,
                                1e15, 123456789.0005, 0.00005, 0.000015, -0.0000049, INFINITY, -INFINITY,
@@ -318,7 +339,7 @@ TEST(TradeLine, AgreesWithPrintfOfTheFormat)
         theirs += printf_line(t);
     }
     fclose(fp);
-    EXPECT_TRUE(kt_test::read_file(path) == theirs);
+    EXPECT_TRUE(kt_test::read_text_file(path) == theirs);
 }
 
 struct Import {
@@ -336,8 +357,8 @@ struct Import {
         import_rows(buffer.data(), text.size(), &A, f1, f2);
         fclose(f1);
         fclose(f2);
-        imported = kt_test::read_file(dir.file("i"));
-        garbage = kt_test::read_file(dir.file("g"));
+        imported = kt_test::read_text_file(dir.file("i"));
+        garbage = kt_test::read_text_file(dir.file("g"));
     }
     ~Import() { free(A.T); }
 };

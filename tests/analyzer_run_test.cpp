@@ -38,7 +38,7 @@ struct TradeDir {
     kt_test::ChildResult result;
 
     void put(const std::string &name, const std::string &bytes) { kt_test::write_file(dir.file(name), bytes); }
-    std::string get(const std::string &name) { return kt_test::read_file(dir.file(name)); }
+    std::string get(const std::string &name) { return kt_test::read_text_file(dir.file(name)); }
     bool has(const std::string &name) { return kt_test::file_exists(dir.file(name)); }
     void run(const std::string &args = "") { result = kt_test::run_command(dir.path(), std::string(VARNOCK_PATH) + args); }
 };
@@ -204,6 +204,11 @@ TEST(Run, AnUnwritableOutputEndsTheRunAndKeepsEarlierFiles)
 {
     std::string trades = row("05.03.2013 10:00:00", "1", "11", "A", "Alpha", buy, "10", "100", "0");
     const std::string line = "05.03.2013 10:00:00              11        Alpha 1   10.00000         100.000 0.000\n";
+#ifdef _WIN32
+    const std::string is_a_directory = "Permission denied";  // Windows' reason for a directory
+#else
+    const std::string is_a_directory = "Is a directory";
+#endif
 
     TradeDir orders;
     orders.put("sdelki.xls", trades);
@@ -211,7 +216,7 @@ TEST(Run, AnUnwritableOutputEndsTheRunAndKeepsEarlierFiles)
     orders.run();
     EXPECT_EQ(orders.result.status, 1);
     EXPECT_EQ(orders.result.err.substr(orders.result.err.find("1 orders\n")),
-              "1 orders\ncannot open orders.txt in mode \"w\" (Is a directory)\n");
+              "1 orders\ncannot open orders.txt in mode \"w\" (" + is_a_directory + ")\n");
     EXPECT_EQ(orders.get("imported.txt"), line);
     EXPECT_FALSE(orders.has("report.html"));
 
@@ -221,7 +226,7 @@ TEST(Run, AnUnwritableOutputEndsTheRunAndKeepsEarlierFiles)
     report.run();
     EXPECT_EQ(report.result.status, 1);
     EXPECT_EQ(report.result.err.substr(report.result.err.find("1 orders\n")),
-              "1 orders\ncannot open report-2013.html in mode \"w\" (Is a directory)\n");
+              "1 orders\ncannot open report-2013.html in mode \"w\" (" + is_a_directory + ")\n");
     EXPECT_EQ(report.get("orders.txt"), line);
     EXPECT_FALSE(report.has("report.html"));
 }

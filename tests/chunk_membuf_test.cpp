@@ -3,7 +3,9 @@
 
 #include <gtest/gtest.h>
 
+#ifndef _WIN32
 #include <sys/socket.h>
+#endif
 #include <unistd.h>
 
 #include <climits>
@@ -43,6 +45,7 @@ struct Membuf {
 
 // The sizes of the separate writes membuf_write makes: a packet socket keeps
 // every write one record.
+#ifndef _WIN32
 std::vector<size_t> write_sizes(int id)
 {
     int fds[2];
@@ -57,6 +60,7 @@ std::vector<size_t> write_sizes(int id)
     close(fds[1]);
     return sizes;
 }
+#endif
 
 }  // namespace
 
@@ -195,6 +199,9 @@ TEST(Membuf, FourSlotsLowestFreeFirst)
 
 TEST(Membuf, PiecesFillExactlyAndWriteOnePieceAtATime)
 {
+#ifdef _WIN32
+    GTEST_SKIP() << "POSIX only: packet sockets count the separate writes";
+#else
     Membuf mb(4);
     ASSERT_GE(mb.id, 0);
     EXPECT_EQ(write_sizes(mb.id), std::vector<size_t>{});  // nothing: no write at all
@@ -216,16 +223,21 @@ TEST(Membuf, PiecesFillExactlyAndWriteOnePieceAtATime)
     EXPECT_EQ(membuf_put(mb.id, "!"), 0);
     EXPECT_EQ(write_sizes(mb.id), (std::vector<size_t>{4, 4, 4, 4, 4, 4, 4, 4, 4, 1}));
     EXPECT_EQ(mb.text(), "abcdefghijklmnopqrstuvwxyz0123456789!");
+#endif
 }
 
 TEST(Membuf, ManyOneBytePiecesGrowThePointerArray)
 {
+#ifdef _WIN32
+    GTEST_SKIP() << "POSIX only: packet sockets count the separate writes";
+#else
     Membuf mb(1);
     const std::string text = "the quick brown fox jumps over the lazy dog";
     EXPECT_EQ(membuf_put(mb.id, text.c_str()), 0);
     EXPECT_EQ(write_sizes(mb.id), std::vector<size_t>(text.size(), 1));
     EXPECT_EQ(membuf_put(mb.id, "!"), 0);
     EXPECT_EQ(mb.text(), text + "!");
+#endif
 }
 
 TEST(Membuf, WriteToFileLeavesTheBufferAsItWas)
@@ -257,11 +269,15 @@ TEST(Membuf, PrintfAcrossTheLocalBufferSize)
 
 TEST(Membuf, PrintfThatCannotFormatAppendsNothing)
 {
+#ifdef _WIN32
+    GTEST_SKIP() << "wchar_t is 16 bits on Windows: there is no character beyond Unicode to pass";
+#else
     Membuf mb(8);
     membuf_put(mb.id, "kept");
     const wchar_t unconvertible[] = {0x110000, 0};  // no multibyte form in any locale
     EXPECT_EQ(membuf_printf(mb.id, "%ls", unconvertible), -1);
     EXPECT_EQ(mb.text(), "kept");
+#endif
 }
 
 TEST(Membuf, WriteErrorStopsTheProcess)
@@ -273,7 +289,9 @@ TEST(Membuf, WriteErrorStopsTheProcess)
         if (pipe(fds) != 0)
             _exit(3);
         close(fds[0]);
+#ifdef SIGPIPE
         signal(SIGPIPE, SIG_IGN);
+#endif
         membuf_write(mb.id, fds[1]);
     });
     EXPECT_EQ(r.status, 1);

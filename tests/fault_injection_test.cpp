@@ -7,6 +7,15 @@
 // with things root cannot get past: a path below a regular file, a read-only
 // bind mount or a tiny tmpfs in a private mount namespace, FIFOs and
 // directories in place of files, and RLIMIT_AS.
+
+#ifdef _WIN32
+#include <gtest/gtest.h>
+
+TEST(FaultInjection, SkippedOnWindows)
+{
+    GTEST_SKIP() << "POSIX only: mount namespaces, read-only mounts, /dev/full, FIFOs, symbolic links and address-space limits";
+}
+#else
 #include "keltools.h"
 #include "test_support.h"
 
@@ -359,3 +368,5 @@ TEST(SortTempDir, RecordSortStopsWhenRunFilesCannotBeWritten)
     EXPECT_EQ(r.err, "error writing 400 bytes\n");
     EXPECT_EQ(read_file(in), bytes);
 }
+
+#endif  // _WIN32

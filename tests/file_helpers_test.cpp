@@ -97,8 +97,8 @@ TEST(LoadTextfile2, SeparatorStrings)
     write_file(dir.file("lf"), "a\nb");  // plain line feeds are no default separator
     EXPECT_EQ(loaded(dir.file("lf"), with_sep(nullptr), &n), (Lines{"a\nb"}));
 
-    write_file(dir.file("nul"), std::string("p\0q\r\n", 5));
-    EXPECT_EQ(loaded(dir.file("nul"), with_sep(nullptr), &n), (Lines{"p q"}));
+    write_file(dir.file("nul_byte"), std::string("p\0q\r\n", 5));  // "nul" is a device on Windows
+    EXPECT_EQ(loaded(dir.file("nul_byte"), with_sep(nullptr), &n), (Lines{"p q"}));
 
     loaded(dir.file("missing"), with_sep(nullptr), &n);
     EXPECT_EQ(n, -1);
@@ -113,7 +113,7 @@ TEST(LoadStdin, ReadsEverythingAndTerminates)
     big += std::string("\0tail", 5);
     write_file(dir.file("in"), big);
     auto child = run_in_child([&] {
-        int fd = open(dir.file("in").c_str(), O_RDONLY);
+        int fd = open(dir.file("in").c_str(), O_RDONLY | O_BINARY);
         dup2(fd, STDIN_FILENO);
         char *p = nullptr;
         long n = load_stdin(&p);
@@ -162,9 +162,9 @@ TEST(LongPrint, FoldsIntoContinuationLines)
     EXPECT_EQ(flongprint(fp, "abc", 2), -1);
     EXPECT_EQ(flongprint(fp, "abc", 3), 0);
     fclose(fp);
-    EXPECT_EQ(read_file(dir.file("s")), "0123\\\n4567\\\n89|0123\\\n4567|a\\\nb\\\nc");
+    EXPECT_EQ(kt_test::read_text_file(dir.file("s")), "0123\\\n4567\\\n89|0123\\\n4567|a\\\nb\\\nc");
 
-    int fd = open(dir.file("d").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    int fd = open(dir.file("d").c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_BINARY, 0644);
     ASSERT_GE(fd, 0);
     EXPECT_EQ(longprint(fd, "0123456789", 6), 0);
     EXPECT_EQ(longprint(fd, "0123456789", 2), -1);
@@ -192,6 +192,9 @@ TEST(MakeSubtree, CreatesEveryMissingLevel)
     EXPECT_EQ(make_subtree((dir.path() + "/x/y").c_str()), 0);  // rooted path
     EXPECT_TRUE(is_dir("x/y"));
 
+#ifdef _WIN32
+    GTEST_SKIP() << "drive prefixes name real drives on Windows";
+#endif
     EXPECT_EQ(make_subtree("C:"), 0);
     EXPECT_FALSE(file_exists("C:"));
     EXPECT_EQ(make_subtree("C:/d"), -1);  // a bare drive prefix is never created
@@ -222,7 +225,9 @@ TEST(DumpAndCopyFile, WholeFiles)
     umask(mask);
     struct stat st;
     ASSERT_EQ(stat(dir.file("d").c_str(), &st), 0);
+#ifndef _WIN32  // Windows keeps no execute or group bits
     EXPECT_EQ(st.st_mode & 0777, 0777 & ~mask);
+#endif
 
     write_file(dir.file("src"), bytes);
     EXPECT_EQ(copy_file(dir.file("src").c_str(), dir.file("copy").c_str()), 0);

@@ -23,8 +23,8 @@ TEST(LoadFile, LoadsBytesUntranslatedWithATerminator)
     EXPECT_EQ(std::string(p, 6), std::string("ab\r\nc\0", 6));
     free(p);
 
-    write_file(dir.file("nul"), std::string("x\0y", 3));
-    ASSERT_EQ(load_file(dir.file("nul").c_str(), &p), 3);
+    write_file(dir.file("nul_byte"), std::string("x\0y", 3));  // "nul" is a device on Windows
+    ASSERT_EQ(load_file(dir.file("nul_byte").c_str(), &p), 3);
     EXPECT_EQ(std::string(p, 3), std::string("x\0y", 3));
     EXPECT_STREQ(p, "x");
     free(p);
@@ -53,7 +53,7 @@ TEST(Lengths, ByDescriptorKeepsThePositionAndByName)
 {
     TempDir dir;
     write_file(dir.file("hundred"), std::string(100, 'h'));
-    int fd = open(dir.file("hundred").c_str(), O_RDONLY);
+    int fd = open(dir.file("hundred").c_str(), O_RDONLY | O_BINARY);
     ASSERT_GE(fd, 0);
     lseek(fd, 10, SEEK_SET);
     EXPECT_EQ(file_length(fd), 100u);

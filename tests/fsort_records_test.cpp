@@ -37,7 +37,7 @@ typedef int (*sorter_t)(int, int, int, int, int (*)(const void *, const void *),
 
 void write_records(const std::string &path, const std::vector<Rec> &recs)
 {
-    int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_BINARY, 0644);
     ASSERT_GE(fd, 0);
     if (!recs.empty()) {
         ASSERT_EQ(write(fd, recs.data(), recs.size() * sizeof(Rec)), (ssize_t)(recs.size() * sizeof(Rec)));
@@ -64,8 +64,8 @@ Sorted sort_records(sorter_t sorter, const std::vector<Rec> &in, int m, const st
 {
     TempDir dir;
     write_records(dir.file("in"), in);
-    int fin = open(dir.file("in").c_str(), O_RDONLY);
-    int fout = open(dir.file("out").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    int fin = open(dir.file("in").c_str(), O_RDONLY | O_BINARY);
+    int fout = open(dir.file("out").c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_BINARY, 0644);
     int rc = sorter(fin, fout, (int)in.size(), sizeof(Rec), cmp_key, qsort, m * (int)sizeof(Rec) + 3, tmp.c_str());
     close(fin);
     close(fout);
@@ -103,9 +103,9 @@ TEST(RecordSort, InputThatFitsIsSortedInMemoryWithoutRunFiles)
     write_records(dir.file("in"), in);
     // Both descriptors are used from where they stand: skip one record of
     // input, append behind a prefix of output.
-    int fin = open(dir.file("in").c_str(), O_RDONLY);
+    int fin = open(dir.file("in").c_str(), O_RDONLY | O_BINARY);
     lseek(fin, sizeof(Rec), SEEK_SET);
-    int fout = open(dir.file("out").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    int fout = open(dir.file("out").c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_BINARY, 0644);
     ASSERT_EQ(write(fout, "HEAD", 4), 4);
     for (sorter_t sorter : {fsort, fsort_old}) {
         lseek(fin, sizeof(Rec), SEEK_SET);
@@ -149,8 +149,8 @@ TEST(RecordSort, BudgetOfOneRecordIsRefused)
 {
     TempDir dir, tmp;
     write_records(dir.file("in"), runs_of({{1, 2, 3}}));
-    int fin = open(dir.file("in").c_str(), O_RDONLY);
-    int fout = open(dir.file("out").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    int fin = open(dir.file("in").c_str(), O_RDONLY | O_BINARY);
+    int fout = open(dir.file("out").c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_BINARY, 0644);
     for (sorter_t sorter : {fsort, fsort_old}) {
         EXPECT_EQ(sorter(fin, fout, 3, sizeof(Rec), cmp_key, qsort, 2 * sizeof(Rec) - 1, tmp.path().c_str()), -1);
         EXPECT_EQ(lseek(fin, 0, SEEK_CUR), 0);
@@ -207,8 +207,8 @@ TEST(RecordSort, LargeRandomInputAgainstStableSort)
     TempDir dir, tmp;
     write_records(dir.file("in"), in);
     for (sorter_t sorter : {fsort, fsort_old}) {
-        int fin = open(dir.file("in").c_str(), O_RDONLY);
-        int fout = open(dir.file("out").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        int fin = open(dir.file("in").c_str(), O_RDONLY | O_BINARY);
+        int fout = open(dir.file("out").c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_BINARY, 0644);
         EXPECT_EQ(sorter(fin, fout, 5000, sizeof(Rec), cmp_key, stable_sort1, 97 * sizeof(Rec), tmp.path().c_str()), 0);
         close(fin);
         close(fout);
@@ -222,8 +222,8 @@ TEST(Funiq, KeepsTheFirstOfEachGroup)
     TempDir dir;
     auto run = [&](const std::vector<Rec> &in, std::vector<Rec> *out) {
         write_records(dir.file("in"), in);
-        int fin = open(dir.file("in").c_str(), O_RDONLY);
-        int fout = open(dir.file("out").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        int fin = open(dir.file("in").c_str(), O_RDONLY | O_BINARY);
+        int fout = open(dir.file("out").c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_BINARY, 0644);
         int n = funiq(fin, fout, (int)in.size(), sizeof(Rec), cmp_key);
         close(fin);
         close(fout);

@@ -1,3 +1,9 @@
+# The install checks, consumer builds and manual page need the build machine's
+# shell and tools: they run with the native build only.
+if(WIN32)
+  return()
+endif()
+
 # The installed tree must serve other projects: each test installs this build
 # into a temporary prefix and builds the consumer of tests/consumer against it,
 # once through pkg-config and once through find_package(keltools).

@@ -1,6 +1,15 @@
 // The line reader: lines cut in place, refills, doubling, and when the
 // stream is closed.
 
+#ifdef _WIN32
+#include <gtest/gtest.h>
+
+TEST(LineReader, SkippedOnWindows)
+{
+    GTEST_SKIP() << "POSIX only: the reader is driven through fopencookie streams (glibc) to count its reads and closes";
+}
+#else
+
 #include "keltools.h"
 
 #include <gtest/gtest.h>
@@ -195,3 +204,5 @@ TEST(LineReader, InvalidSizeIsAnAllocationFailure)
     EXPECT_EQ(src.closes, 0);
     fclose(fp);
 }
+
+#endif  // _WIN32

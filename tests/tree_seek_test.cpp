@@ -48,11 +48,16 @@ TEST(Xrmdir, RemovesAWholeTree)
 
 TEST(Xrmdir, TrailingSlashAndSymlinks)
 {
+#ifdef _WIN32
+    GTEST_SKIP() << "POSIX symbolic links; Windows links have their own test";
+#endif
     TempDir dir;
     make_tree(dir.file("tree"));
     ASSERT_EQ(mkdir(dir.file("outside").c_str(), 0755), 0);
     write_file(dir.file("outside/precious"), "p");
+#ifndef _WIN32
     ASSERT_EQ(symlink(dir.file("outside").c_str(), dir.file("tree/link").c_str()), 0);
+#endif
     EXPECT_EQ(xrmdir(0, "%s/", dir.file("tree").c_str()), 0);
     EXPECT_FALSE(file_exists(dir.file("tree")));
     EXPECT_TRUE(file_exists(dir.file("outside/precious")));  // the link went, not its target
@@ -77,9 +82,17 @@ TEST(Xrmdir, MissingDirectory)
 // the status is 77 when they cannot be dropped.
 kt_test::ChildResult run_unprivileged(const std::function<void()> &fn)
 {
+#ifdef _WIN32
+    (void)fn;
+    kt_test::ChildResult skipped;
+    skipped.status = 78;  // read-only directories do not guard their entries on Windows
+    return skipped;
+#endif
     return run_in_child([&] {
+#ifndef _WIN32
         if (geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0))
             exit(77);
+#endif
         fn();
     });
 }
@@ -113,6 +126,8 @@ TEST(Xrmdir, SoftModeGoesOnPastAnUnremovableEntry)
     });
     if (child.status == 77)
         GTEST_SKIP() << "cannot drop privileges";
+    if (child.status == 78)
+        GTEST_SKIP() << "POSIX permissions: a read-only directory does not keep its entries on Windows";
     EXPECT_EQ(child.status, 0);
     std::string denied = strerror(EACCES), not_empty = strerror(ENOTEMPTY);
     EXPECT_EQ(child.err, "warning: failed to remove file " + top + "/locked/keep (" + denied + ")\n" +
@@ -138,6 +153,8 @@ TEST(Xrmdir, HardModeStopsAtAnUnremovableEntry)
     });
     if (child.status == 77)
         GTEST_SKIP() << "cannot drop privileges";
+    if (child.status == 78)
+        GTEST_SKIP() << "POSIX permissions: a read-only directory does not keep its entries on Windows";
     EXPECT_EQ(child.status, 1) << child.err << child.out;
     EXPECT_EQ(child.err, "failed to remove file " + top + "/locked/sealed/x (" +
                              strerror(EACCES) + ")\n");
@@ -148,7 +165,7 @@ TEST(Xlseek, PositionsOrStopsWithGroupedOffset)
 {
     TempDir dir;
     write_file(dir.file("f"), std::string(100, 'x'));
-    int fd = open(dir.file("f").c_str(), O_RDONLY);
+    int fd = open(dir.file("f").c_str(), O_RDONLY | O_BINARY);
     ASSERT_GE(fd, 0);
     EXPECT_EQ(xlseek(fd, 10), 0);
     EXPECT_EQ(lseek(fd, 0, SEEK_CUR), 10);
@@ -169,7 +186,7 @@ TEST(Xlseek, PositionsOrStopsWithGroupedOffset)
     // -1 is also what a failed seek returns; the offset shows as insert_commas4
     // writes it, read as unsigned.
     auto minus_one = run_in_child([&] {
-        int fd2 = open(dir.file("f").c_str(), O_RDONLY);
+        int fd2 = open(dir.file("f").c_str(), O_RDONLY | O_BINARY);
         xlseek(fd2, -1);
         exit(0);
     });

@@ -19,6 +19,11 @@
 #include <sys/types.h> /* off_t, also for strict ISO C programs */
 #include <time.h>
 
+/* The library is built with a 64-bit off_t (xlseek takes one).  Where a plain
+   build would see a narrower off_t, as on 32-bit systems and on Windows, compile
+   with -D_FILE_OFFSET_BITS=64; the CMake target and pkg-config pass it on. */
+typedef char keltools_needs_FILE_OFFSET_BITS_64[sizeof(off_t) == 8 ? 1 : -1];
+
 #if defined(__GNUC__)
 #define KT_PRINTF(fmt, args) __attribute__((format(printf, fmt, args)))
 #define KT_NORETURN __attribute__((noreturn))

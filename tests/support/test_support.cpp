@@ -1,8 +1,12 @@
 #include "test_support.h"
 
+#include <gtest/gtest.h>
+
 #include <fcntl.h>
-#include <sys/wait.h>
 #include <unistd.h>
+#ifndef _WIN32
+#include <sys/wait.h>
+#endif
 #ifdef __linux__
 #include <sched.h>
 #include <sys/mount.h>
@@ -19,6 +23,7 @@
 
 namespace kt_test {
 
+#ifndef _WIN32
 namespace {
 
 // A temporary file that receives one of the child's streams.
@@ -111,8 +116,12 @@ TempDir::TempDir()
     path_ = templ;
 }
 
+#endif  // the Windows forms of the above are in test_support_win.cpp
+
 TempDir::~TempDir()
 {
+    if (borrowed_)
+        return;
     std::error_code ec;
     // Make everything removable again, whatever a test did to permissions.
     for (auto it = std::filesystem::recursive_directory_iterator(path_, ec);
@@ -133,6 +142,7 @@ ChdirGuard::~ChdirGuard()
     std::filesystem::current_path(old_, ec);
 }
 
+#ifndef _WIN32
 TzGuard::TzGuard(const char *tz)
 {
     if (const char *old = getenv("TZ"))
@@ -150,12 +160,32 @@ TzGuard::~TzGuard()
     tzset();
 }
 
+#endif
+
 std::string read_file(const std::string &path)
 {
     std::ifstream in(path, std::ios::binary);
     std::ostringstream ss;
     ss << in.rdbuf();
     return ss.str();
+}
+
+std::string read_text_file(const std::string &path)
+{
+    std::string bytes = read_file(path);
+#ifdef _WIN32
+    std::string text;
+    for (size_t i = 0; i < bytes.size(); i++) {
+        if (bytes[i] == '\r' && i + 1 < bytes.size() && bytes[i + 1] == '\n')
+            continue;
+        if (bytes[i] == '\n' && (i == 0 || bytes[i - 1] != '\r'))
+            ADD_FAILURE() << path << ": a line end without CR at byte " << i;
+        text += bytes[i];
+    }
+    return text;
+#else
+    return bytes;
+#endif
 }
 
 void write_file(const std::string &path, const std::string &bytes)

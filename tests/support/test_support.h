@@ -2,9 +2,16 @@
 // directories and whole-file reads and writes.
 #pragma once
 
+#include <fcntl.h>
+
 #include <functional>
 #include <optional>
 #include <string>
+
+// Descriptors of the tests open their files untranslated, as the library's do.
+#ifndef O_BINARY
+#define O_BINARY 0
+#endif
 
 namespace kt_test {
 
@@ -18,10 +25,13 @@ struct ChildResult {
 
 // Runs fn in a forked child with standard error and standard output captured
 // and standard input at end of file; the child exits with 0 when fn returns.
+// Windows has no fork: the test program runs again, filtered to the current
+// test, and replays it up to this call (see test_support_win.cpp); the
+// captured texts come with CR LF line ends turned into LF there.
 ChildResult run_in_child(const std::function<void()> &fn);
 
 // Runs a shell command line in dir, standard input from stdin_text,
-// capturing standard error and standard output.
+// capturing standard error and standard output (line ends as above).
 ChildResult run_command(const std::string &dir, const std::string &command,
                         const std::string &stdin_text = "");
 
@@ -38,6 +48,7 @@ public:
 
 private:
     std::string path_;
+    bool borrowed_ = false;  // a Windows child's view of its parent's directory
 };
 
 // Changes the working directory for the object's lifetime.
@@ -65,6 +76,9 @@ private:
 };
 
 std::string read_file(const std::string &path);
+// A file written through a text-mode stream, with LF line ends: on Windows
+// every "\n" must have been stored as CR LF (the test fails otherwise).
+std::string read_text_file(const std::string &path);
 void write_file(const std::string &path, const std::string &bytes);
 bool file_exists(const std::string &path);
 

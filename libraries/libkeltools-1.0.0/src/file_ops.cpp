@@ -1,6 +1,7 @@
 // file_ops: whole-file loading, text loading and file system helpers.
 
 #include "keltools.h"
+#include "compat.h"
 #include "internal.h"
 
 #include <climits>
@@ -30,7 +31,7 @@ long load_file(const char *filename, char **p)
 {
     // Non-blocking, so that a FIFO fails at once (it has no length) instead of
     // waiting for a writer; regular files read the same either way.
-    int fd = open(filename, O_RDONLY | O_NONBLOCK);
+    int fd = open(filename, O_RDONLY | O_NONBLOCK | O_BINARY);
     if (fd < 0)
         return -1;
     unsigned long length = is_directory(fd) ? (unsigned long)-1 : file_length(fd);
@@ -59,6 +60,9 @@ unsigned long file_length(int fd)
     off_t here = lseek(fd, 0, SEEK_CUR);
     off_t end = lseek(fd, 0, SEEK_END);
     lseek(fd, here, SEEK_SET);
+    // Where unsigned long is 32 bits, a longer file has no length to return.
+    if (end < 0 || (unsigned long long)end > ULONG_MAX)
+        return (unsigned long)-1;
     return (unsigned long)end;
 }
 
@@ -304,7 +308,7 @@ int make_subtree(const char *s)
 
 long dump_file(const char *filename, const void *p, long length)
 {
-    int fd = open(filename, O_WRONLY | O_CREAT | O_TRUNC, 0777);
+    int fd = open(filename, O_WRONLY | O_CREAT | O_TRUNC | O_BINARY, 0777);
     if (fd < 0)
         return -1;
     long written = length > 0 ? (long)write_in_full(fd, p, (size_t)length) : 0;
@@ -327,7 +331,7 @@ int copy_file(const char *src, const char *dest)
 
 int is_textfile(const char *filename, int probe_size)
 {
-    int fd = open(filename, O_RDONLY);
+    int fd = open(filename, O_RDONLY | O_BINARY);
     if (fd < 0)
         return -1;
     unsigned long length = file_length(fd);

@@ -1,8 +1,8 @@
 // fsort: array de-duplication and sorting of arrays and files.
 
 #include "keltools.h"
+#include "compat.h"
 
-#include <endian.h>
 #include <errno.h>
 #include <fcntl.h>
 #include <limits.h>
@@ -10,7 +10,9 @@
 #include <stdint.h>
 #include <stdlib.h>
 #include <string.h>
+#ifndef _WIN32
 #include <sys/resource.h>
+#endif
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -18,10 +20,6 @@
 #include <string>
 #include <utility>
 #include <vector>
-
-#ifndef O_BINARY
-#define O_BINARY 0
-#endif
 
 /* ---- array de-duplication ---- */
 
@@ -543,16 +541,12 @@ int create_exclusive(NameOf name_of, size_t limit, unsigned *number, std::string
 int merge_fan_in()
 {
     long fan_in = 16;
+#ifndef _WIN32
     struct rlimit rl;
     if (getrlimit(RLIMIT_NOFILE, &rl) == 0 && rl.rlim_cur != RLIM_INFINITY && rl.rlim_cur < 64)
         fan_in = ((long)rl.rlim_cur - 8) / 2;
+#endif
     return (int)std::clamp(fan_in, 2L, 16L);
-}
-
-// Puts a complete file in place of another, replacing it.
-int replace_file_with(const char *from, const char *to)
-{
-    return rename(from, to);
 }
 
 }  // namespace
@@ -995,7 +989,7 @@ int commit_output(const TextSort &ts, Output *out)
         if (!out->temp.empty()) unlink(out->temp.c_str());
         return -1;
     }
-    if (!out->temp.empty() && replace_file_with(out->temp.c_str(), in_place_target(ts).c_str()) != 0) {
+    if (!out->temp.empty() && replace_file(out->temp.c_str(), in_place_target(ts).c_str()) != 0) {
         warning1("failed to rename %s to %s (%s)\n", out->temp.c_str(), ts.fn2, strerror(errno));
         unlink(out->temp.c_str());
         return -1;
@@ -1030,7 +1024,7 @@ int finish_single_chunk(TextSort &ts, char *buf)
     unsigned number = ts.on_disk[0];
     std::string name = ts.chunk_name(number);
     chmod(name.c_str(), ts.output_mode);
-    if (replace_file_with(name.c_str(), ts.fn2) == 0) {
+    if (replace_file(name.c_str(), ts.fn2) == 0) {
         ts.forget(number);
         return 0;
     }

@@ -1,6 +1,7 @@
 // misc: diagnostics, digit grouping, numeric data files, ranges and small helpers.
 
 #include "keltools.h"
+#include "compat.h"
 #include "internal.h"
 
 #include <algorithm>
@@ -49,18 +50,21 @@ void emit(bool to_stderr, FILE *fp, const char *format, va_list args)
 void error1(const char *format, ...)
 {
     EMIT(true, NULL);
+    kt_compat::wait_if_own_console();
     exit(1);
 }
 
 void error2(FILE *fp, const char *format, ...)
 {
     EMIT(false, fp);
+    kt_compat::wait_if_own_console();
     exit(1);
 }
 
 void error3(FILE *fp, const char *format, ...)
 {
     EMIT(true, fp);
+    kt_compat::wait_if_own_console();
     exit(1);
 }
 

@@ -1,6 +1,7 @@
 // xfunc: checked file and memory operations, chunk sets, text buffers, tree removal.
 
 #include "keltools.h"
+#include "compat.h"
 #include "internal.h"
 
 #include <algorithm>
@@ -42,7 +43,7 @@ void build_name(name_buffer name, const char *format, va_list args)
 int xcreate(const char *format, ...)
 {
     BUILD_NAME(name, format);
-    int fd = open(name, O_WRONLY | O_CREAT | O_TRUNC, 0666);
+    int fd = open(name, O_WRONLY | O_CREAT | O_TRUNC | O_BINARY, 0666);
     if (fd < 0)
         error1("cannot create/truncate %s\n", name);
     return fd;
@@ -51,7 +52,7 @@ int xcreate(const char *format, ...)
 int xopen(const char *format, ...)
 {
     BUILD_NAME(name, format);
-    int fd = open(name, O_RDONLY);
+    int fd = open(name, O_RDONLY | O_BINARY);
     if (fd < 0)
         error1("cannot open %s\n", name);
     return fd;
@@ -527,7 +528,7 @@ void remove_entry(int softfail, const char *path)
     }
     if (S_ISDIR(st.st_mode)) {
         rmdir_worker(softfail, path);
-    } else if (unlink(path) != 0) {
+    } else if (remove_file_or_link(path) != 0) {
         const char *reason = strerror(errno);
         if (!softfail)
             error1("failed to remove file %s (%s)\n", path, reason);

@@ -1,0 +1,232 @@
+// compat.h: the library's one view of the platform.  On POSIX systems it adds
+// nothing but a few names; on Windows (mingw-w64 over msvcrt) it supplies the
+// POSIX calls the modules use and evens out the places where the two differ:
+//
+//  - descriptor opens take O_BINARY (0 on POSIX), so that loaded and sorted
+//    files are read and written byte for byte; streams keep their text mode;
+//  - gmtime_r breaks down every time_t, negative ones too (msvcrt refuses
+//    them), with the same results and the same failures as glibc;
+//  - rename does not replace an existing target on Windows: replace_file does
+//    on both;
+//  - a directory link or junction is a reparse point: lstat reports it as a
+//    file and remove_file_or_link removes it without entering it;
+//  - a fatal stop in a console window of its own waits for a key, so that the
+//    message can be read before the window closes.
+#pragma once
+
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/types.h>
+#include <unistd.h>
+
+#ifdef _WIN32
+#include <conio.h>
+#include <direct.h>
+#include <io.h>
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#define WIN32_LEAN_AND_MEAN
+#include <windows.h>
+#undef near  // plain words in C++ code, not the old pointer qualifiers
+#undef far
+#else
+#include <endian.h>
+#endif
+
+#ifndef O_BINARY
+#define O_BINARY 0
+#endif
+// Windows has no FIFOs to wait on, so it needs no non-blocking open either.
+#ifndef O_NONBLOCK
+#define O_NONBLOCK 0
+#endif
+
+namespace kt_compat {
+
+// The UTC calendar reading of t, for every t whose year fits in tm_year;
+// otherwise a null pointer with errno EOVERFLOW, as glibc's gmtime_r.
+inline struct tm *civil_gmtime(const time_t *t, struct tm *tm)
+{
+    long long secs = (long long)*t;
+    long long days = secs / 86400, rest = secs % 86400;
+    if (rest < 0)
+        rest += 86400, days--;
+    // Days since 0000-03-01 in 400-year eras of 146097 days.
+    long long z = days + 719468;
+    long long era = (z >= 0 ? z : z - 146096) / 146097;
+    long long doe = z - era * 146097;
+    long long yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+    long long doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
+    long long mp = (5 * doy + 2) / 153;
+    int month = (int)(mp < 10 ? mp + 3 : mp - 9);
+    long long year = yoe + era * 400 + (month <= 2);
+    if (year - 1900 < INT_MIN || year - 1900 > INT_MAX) {
+        errno = EOVERFLOW;
+        return nullptr;
+    }
+    bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
+    tm->tm_year = (int)(year - 1900);
+    tm->tm_mon = month - 1;
+    tm->tm_mday = (int)(doy - (153 * mp + 2) / 5 + 1);
+    tm->tm_hour = (int)(rest / 3600);
+    tm->tm_min = (int)(rest / 60 % 60);
+    tm->tm_sec = (int)(rest % 60);
+    tm->tm_wday = (int)(((days % 7) + 11) % 7);  // 1970-01-01 was a Thursday
+    tm->tm_yday = (int)(mp >= 10 ? doy - 306 : doy + 59 + leap);
+    tm->tm_isdst = 0;
+    return tm;
+}
+
+#ifdef _WIN32
+
+inline struct tm *local_time(const time_t *t, struct tm *tm)
+{
+    if (localtime_s(tm, t) == 0)
+        return tm;
+    // msvcrt knows no local time before 1970: the standard offset serves there.
+    _tzset();
+    time_t shifted = *t - _timezone;
+    return civil_gmtime(&shifted, tm);
+}
+
+inline int errno_of_last_error()
+{
+    switch (GetLastError()) {
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND:
+        return ENOENT;
+    case ERROR_ACCESS_DENIED:
+    case ERROR_SHARING_VIOLATION:
+        return EACCES;
+    case ERROR_NOT_SAME_DEVICE:
+        return EXDEV;
+    default:
+        return EIO;
+    }
+}
+
+inline bool is_reparse_point(const char *path)
+{
+    DWORD attributes = GetFileAttributesA(path);
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT);
+}
+
+// One character of the console, when the process is alone in a console
+// window that was created for it (started by a double click).
+inline void wait_if_own_console()
+{
+    DWORD ids[2];
+    DWORD mode;
+    if (GetConsoleProcessList(ids, 2) == 1 && GetConsoleMode(GetStdHandle(STD_INPUT_HANDLE), &mode))
+        _getch();
+}
+
+#else
+
+inline void wait_if_own_console() {}
+
+#endif
+
+}  // namespace kt_compat
+
+// Renames from over to, replacing an existing file; 0, or -1 with errno set.
+inline int replace_file(const char *from, const char *to)
+{
+#ifdef _WIN32
+    if (MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING))
+        return 0;
+    errno = kt_compat::errno_of_last_error();
+    return -1;
+#else
+    return rename(from, to);
+#endif
+}
+
+// Removes a file, or on Windows a link or junction to a directory (never its
+// target's contents); 0, or -1 with errno set.
+inline int remove_file_or_link(const char *path)
+{
+#ifdef _WIN32
+    if (kt_compat::is_reparse_point(path) && RemoveDirectoryA(path))
+        return 0;
+#endif
+    return unlink(path);
+}
+
+#ifdef _WIN32
+
+#define gmtime_r(t, tm) kt_compat::civil_gmtime(t, tm)
+#define localtime_r(t, tm) kt_compat::local_time(t, tm)
+
+// A link or junction reads as a plain file, so that tree walks never enter it.
+inline int lstat(const char *path, struct stat *st)
+{
+    if (stat(path, st) != 0 && !kt_compat::is_reparse_point(path))
+        return -1;
+    if (kt_compat::is_reparse_point(path)) {
+        memset(st, 0, sizeof *st);
+        st->st_mode = S_IFREG;
+    }
+    return 0;
+}
+
+inline int mkdir(const char *path, int)
+{
+    return _mkdir(path);
+}
+
+inline ssize_t getline(char **line, size_t *room, FILE *fp)
+{
+    size_t used = 0;
+    int c;
+    while ((c = getc(fp)) != EOF) {
+        if (!*line || used + 2 > *room) {
+            size_t grown = *room < 64 ? 128 : *room * 2;
+            char *bigger = (char *)realloc(*line, grown);
+            if (!bigger)
+                return -1;
+            *line = bigger, *room = grown;
+        }
+        (*line)[used++] = (char)c;
+        if (c == '\n')
+            break;
+    }
+    if (used == 0)
+        return -1;
+    (*line)[used] = '\0';
+    return (ssize_t)used;
+}
+
+inline char *strndup(const char *s, size_t n)
+{
+    size_t length = strnlen(s, n);
+    char *copy = (char *)malloc(length + 1);
+    if (copy) {
+        memcpy(copy, s, length);
+        copy[length] = '\0';
+    }
+    return copy;
+}
+
+inline char *stpcpy(char *to, const char *from)
+{
+    size_t length = strlen(from);
+    memcpy(to, from, length + 1);
+    return to + length;
+}
+
+#define le64toh(x) (x)
+
+// msvcrt has no unlocked stream calls; the library is single-threaded anyway.
+#define fwrite_unlocked fwrite
+#define putc_unlocked putc
+
+#endif

@@ -1,0 +1,70 @@
+#!/usr/bin/env bash
+# The Windows stage: cross-builds with mingw-w64, checks that varnock.exe needs
+# only system DLLs, runs the test suite under wine, runs varnock.exe on a copy
+# of examples/ and compares its outputs with the Linux build's (line ends, the
+# order of the import files' rows and the pages' time stamp aside), and packs
+# the release zip.
+#   WIN_BUILD_DIR  the Windows build directory (build-win)
+#   BUILD_DIR      the Linux build whose varnock is the reference (build)
+set -euo pipefail
+cd "$(dirname "$0")/.."
+root=$PWD
+win=$root/${WIN_BUILD_DIR:-build-win}
+linux=$root/${BUILD_DIR:-build}
+jobs=$(nproc)
+
+need=()
+command -v x86_64-w64-mingw32-g++-posix >/dev/null 2>&1 || need+=(g++-mingw-w64-x86-64-posix)
+command -v wine >/dev/null 2>&1 || need+=(wine wine64)
+[ -f /usr/src/googletest/CMakeLists.txt ] || need+=(googletest)
+if [ ${#need[@]} -gt 0 ]; then
+  export DEBIAN_FRONTEND=noninteractive
+  apt-get update </dev/null
+  apt-get install -y "${need[@]}" </dev/null
+fi
+
+# wine: quiet, with a prefix of its own, made once.
+export WINEDEBUG=-all WINEPREFIX=$win/wineprefix WINEDLLOVERRIDES="mscoree,mshtml="
+mkdir -p "$win"
+if [ ! -f "$WINEPREFIX/system.reg" ]; then
+  wineboot -i </dev/null >/dev/null 2>&1 || true
+  wineserver -w
+fi
+
+toolchain=(-DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64.cmake" -DCMAKE_BUILD_TYPE=RelWithDebInfo)
+
+# GoogleTest for the target, from Debian's sources.
+if [ ! -f "$win/gtest/lib/cmake/GTest/GTestConfig.cmake" ]; then
+  cmake -S /usr/src/googletest -B "$win/googletest" "${toolchain[@]}" -DBUILD_GMOCK=OFF \
+    -DINSTALL_GTEST=ON -DCMAKE_INSTALL_PREFIX="$win/gtest" >/dev/null
+  cmake --build "$win/googletest" -j"$jobs" >/dev/null
+  cmake --install "$win/googletest" >/dev/null
+fi
+
+cmake -S . -B "$win" "${toolchain[@]}" -DGTest_DIR="$win/gtest/lib/cmake/GTest" >/dev/null
+cmake --build "$win" -j"$jobs"
+
+# varnock.exe runs from a bare folder: it may import system DLLs only.
+dlls=$(x86_64-w64-mingw32-objdump -p "$win/varnock.exe" | awk '/DLL Name:/ {print $3}' | sort -u)
+for dll in $dlls; do
+  case "${dll,,}" in
+    kernel32.dll|msvcrt.dll) ;;
+    *) echo "varnock.exe imports $dll" >&2; exit 1 ;;
+  esac
+done
+
+ctest --test-dir "$win" --output-on-failure -j"$jobs" </dev/null
+
+# The same run on Linux and on Windows.
+[ -x "$linux/varnock" ] || { echo "no Linux build in $linux" >&2; exit 1; }
+runs=$win/examples-run
+rm -rf "$runs"
+mkdir -p "$runs"
+cp -r examples "$runs/linux"
+cp -r examples "$runs/windows"
+(cd "$runs/linux" && "$linux/varnock" </dev/null 2>"$runs/linux.console")
+(cd "$runs/windows" && wine "$win/varnock.exe" </dev/null 2>"$runs/windows.console")
+bash scripts/compare_outputs.sh "$runs/linux" "$runs/windows" "$runs/linux.console" "$runs/windows.console"
+
+(cd "$win" && cpack -G ZIP >/dev/null)
+ls "$win"/varnock-*-win64.zip
