@@ -2086,7 +2086,7 @@ static void write_open_table(FILE *fp, const profit_book_t &book)
 
 static void write_skipped(FILE *fp, const profit_book_t &book)
 {
-    write_format(fp, "<p>%s%zu</p>\n", pf_skipped_count, book.skipped.size());
+    write_format(fp, "<p>%s%d</p>\n", pf_skipped_count, (int)book.skipped.size());
     if (book.skipped.empty())
         return;
     write_format(fp, "<h2>%s</h2>\n", pf_skipped_title);

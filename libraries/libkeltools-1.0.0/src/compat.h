@@ -223,6 +223,28 @@ inline char *stpcpy(char *to, const char *from)
     return to + length;
 }
 
+// The absolute path of an existing file, in malloc'd memory, with "/" as the
+// separator as on POSIX (Windows takes either).
+inline char *realpath(const char *path, char *resolved)
+{
+    char *full = _fullpath(resolved, path, _MAX_PATH);
+    if (full && _access(full, 0) != 0) {
+        if (!resolved)
+            free(full);
+        return nullptr;
+    }
+    for (char *c = full; c && *c; c++)
+        if (*c == '\\')
+            *c = '/';
+    return full;
+}
+
+// Windows keeps no POSIX permission bits on an open descriptor.
+inline int fchmod(int, mode_t)
+{
+    return 0;
+}
+
 #define le64toh(x) (x)
 
 // msvcrt has no unlocked stream calls; the library is single-threaded anyway.
