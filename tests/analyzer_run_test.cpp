@@ -282,6 +282,9 @@ namespace {
 // numbers to its files: the console lines would land in "imported.txt".
 TEST(Run, ClosedStandardDescriptorsDoNotCatchTheOutputs)
 {
+#ifdef _WIN32
+    GTEST_SKIP() << "POSIX only: a shell that starts the program with descriptors closed";
+#else
     const std::string line = "05.03.2013 10:00:00              11        Alpha 1   10.00000         100.000 0.000\n";
     for (std::string closed : {" 2>&-", " 0<&- 1>&- 2>&-", " 1>&-", " 0<&-"}) {
         TradeDir d;
@@ -292,6 +295,7 @@ TEST(Run, ClosedStandardDescriptorsDoNotCatchTheOutputs)
         EXPECT_EQ(d.get("garbage.txt"), "") << closed;
         EXPECT_EQ(d.get("orders.txt"), line) << closed;
     }
+#endif
 }
 
 }  // namespace

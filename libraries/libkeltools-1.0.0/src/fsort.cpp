@@ -753,7 +753,7 @@ FILE *create_chunk(TextSort &ts, unsigned *number, std::string *name)
 {
     *number = ts.next_number;
     int fd = create_exclusive([&](unsigned n) { return ts.chunk_name(n); }, kTempNameSize, number, name);
-    FILE *f = fd >= 0 ? fdopen(fd, "w") : NULL;
+    FILE *f = fd >= 0 ? fdopen(text_mode(fd), "w") : NULL;
     if (f == NULL) {
         int err = errno;
         if (fd >= 0) {
@@ -950,7 +950,7 @@ void open_beside_input(const TextSort &ts, Output *out)
     int fd = create_exclusive(name_of, (size_t)-1, &number, &out->temp);
     if (fd < 0) return;
     fchmod(fd, ts.output_mode);
-    out->f = fdopen(fd, "w");
+    out->f = fdopen(text_mode(fd), "w");
     if (out->f == NULL) {
         int err = errno;
         close(fd);
