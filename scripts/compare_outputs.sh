@@ -17,10 +17,10 @@ crlf_only() {  # every LF of $1 preceded by CR
 }
 
 lf() { LC_ALL=C sed 's/\r$//' "$1"; }
-undated() { LC_ALL=C sed -E 's|[0-9]{2}/[0-9]{2}/[0-9]{4} [0-9]{2}:[0-9]{2}:[0-9]{2}<br>|TIME<br>|'; }
+undated() { LC_ALL=C sed -E 's|[0-9]{2}/[0-9]{2}/[0-9]{4} [0-9]{2}:[0-9]{2}:[0-9]{2}<br( /)?>|TIME<br>|'; }
 
-names=$(cd "$linux" && ls imported.txt garbage.txt orders.txt report*.html)
-[ "$names" = "$(cd "$windows" && ls imported.txt garbage.txt orders.txt report*.html)" ] || {
+names=$(cd "$linux" && ls imported.txt garbage.txt orders.txt report*.html profit.html)
+[ "$names" = "$(cd "$windows" && ls imported.txt garbage.txt orders.txt report*.html profit.html)" ] || {
   echo "the two runs wrote different files" >&2
   exit 1
 }

@@ -235,9 +235,9 @@ int sortfile(const char *fn1, const char *fn2, int (*compare)(const void *, cons
 /* Sorts nmemb records of size bytes from the current position of fh_in to the
  * current position of fh_out within a work area of msize bytes; runs go to
  * tmp_path as "<pid>-<i>" and are removed.  sort1 sorts in memory (qsort fits).
- * Runs are merged at most 16 at a time, in passes.  Returns 0; -1 (nothing
- * read) when the input does not fit in msize and msize holds fewer than 2
- * records.  Failures end the process after removing the run files. */
+ * Runs are merged in passes of as many as the work area and the descriptor
+ * limit allow.  Returns 0; -1 (nothing read) when the input does not fit in
+ * msize and msize holds fewer than 2 records.  Failures end the process after removing the run files. */
 int fsort(int fh_in, int fh_out, int nmemb, int size, int (*compar)(const void *, const void *),
           void (*sort1)(void *, size_t, size_t, int (*)(const void *, const void *)),
           int msize, const char *tmp_path);

@@ -534,19 +534,23 @@ int create_exclusive(NameOf name_of, size_t limit, unsigned *number, std::string
 }
 
 /*
- * How many files one merge pass reads at once: 16, or fewer when the
- * descriptor limit is low, leaving room for the standard streams, the
- * caller's files and the merge's output.
+ * How many files one merge pass reads at once: half of what the descriptor
+ * limit leaves after the standard streams, the caller's files and the
+ * merge's output, at most 256.  Under an ordinary limit a sort of a few
+ * hundred chunks still merges in one pass; a low limit makes more passes
+ * instead of failing with "Too many open files".
  */
 int merge_fan_in()
 {
-    long fan_in = 16;
-#ifndef _WIN32
+    long limit = 512;
+#ifdef _WIN32
+    limit = _getmaxstdio();
+#else
     struct rlimit rl;
-    if (getrlimit(RLIMIT_NOFILE, &rl) == 0 && rl.rlim_cur != RLIM_INFINITY && rl.rlim_cur < 64)
-        fan_in = ((long)rl.rlim_cur - 8) / 2;
+    if (getrlimit(RLIMIT_NOFILE, &rl) == 0 && rl.rlim_cur != RLIM_INFINITY)
+        limit = rl.rlim_cur > 4096 ? 4096 : (long)rl.rlim_cur;
 #endif
-    return (int)std::clamp(fan_in, 2L, 16L);
+    return (int)std::clamp((limit - 8) / 2, 2L, 256L);
 }
 
 }  // namespace
