@@ -84,7 +84,12 @@ TEST(TextSort, TheResultReplacesAnExistingOutput)
     write_file(dir.file("in"), "b\na\n");
     write_file(dir.file("out"), "an older, longer output\n");
     ASSERT_EQ(sortfile(dir.file("in").c_str(), dir.file("out").c_str(), cmp_str, 1000, dir.path().c_str()), 0);
-    EXPECT_EQ(read_text_file(dir.file("out")), "a\nb\n");
+    EXPECT_EQ(kt_test::read_file(dir.file("out")), "a\nb\n");
+
+    // Bytes go through untranslated: CR LF lines keep their CR, never gain one.
+    write_file(dir.file("in"), "b\r\na\r\n");
+    ASSERT_EQ(sortfile(dir.file("in").c_str(), dir.file("in").c_str(), cmp_str, 1000, dir.path().c_str()), 0);
+    EXPECT_EQ(kt_test::read_file(dir.file("in")), "a\r\nb\r\n");
 }
 
 TEST(PrettyDate, TimesBefore1970AndBeyondAnyYear)

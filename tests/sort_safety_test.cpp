@@ -190,7 +190,7 @@ TEST(SortSafety, BytesAfterANulAreKept)
     auto sorted = [&](const std::string &text, int msize, int (*compare)(const void *, const void *)) {
         write_file(in, text);
         EXPECT_EQ(sortfile(in.c_str(), out.c_str(), compare, msize, tmp.c_str()), 0);
-        return kt_test::read_text_file(out);
+        return kt_test::read_file(out);
     };
     for (int msize : {1 << 16, 24}) {  // one chunk; a merge of one-line chunks
         EXPECT_EQ(sorted("zz\nab\0cd\nxy\n"s, msize, cmp_str), "ab\0cd\nxy\nzz\n"s) << msize;

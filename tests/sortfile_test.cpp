@@ -110,7 +110,7 @@ TEST(SortFile, MatchesSortedReferenceUnderEveryBudget)
         Outcome o = run_sortfile(dir.file("in"), dir.file("out"), msize, dir.file("tmp"));
         ASSERT_EQ(o.rc, 0) << msize << o.err;
         EXPECT_EQ(o.err, "");
-        EXPECT_TRUE(kt_test::read_text_file(dir.file("out")) == want) << msize;
+        EXPECT_TRUE(kt_test::read_file(dir.file("out")) == want) << msize;
         EXPECT_TRUE(entries(dir.file("tmp")).empty()) << msize;
     }
     EXPECT_EQ(read_file(dir.file("in")), text);
@@ -137,7 +137,7 @@ TEST(SortFile, OtherOrdersKeepEveryLine)
     for (int msize : {1 << 20, 600, 64}) {
         Outcome o = run_sortfile(dir.file("in"), dir.file("out"), msize, dir.path(), cmp_strlen);
         ASSERT_EQ(o.rc, 0) << o.err;
-        EXPECT_TRUE(kt_test::read_text_file(dir.file("out")) == want) << msize;
+        EXPECT_TRUE(kt_test::read_file(dir.file("out")) == want) << msize;
     }
 }
 
@@ -152,7 +152,7 @@ TEST(SortFile, EqualLinesOfDifferentChunksComeOutTogetherInChunkOrder)
     write_file(dir.file("in"), "a\na\nab\nc\naq\nb\n");
     Outcome o = run_sortfile(dir.file("in"), dir.file("out"), 24, dir.path(), cmp_first_byte);
     ASSERT_EQ(o.rc, 0) << o.err;
-    EXPECT_EQ(kt_test::read_text_file(dir.file("out")), "a\nab\naq\na\nb\nc\n");
+    EXPECT_EQ(kt_test::read_file(dir.file("out")), "a\nab\naq\na\nb\nc\n");
 }
 
 TEST(SortFile, FinalLineWithoutLineFeedIsALine)
@@ -162,12 +162,12 @@ TEST(SortFile, FinalLineWithoutLineFeedIsALine)
     for (int msize : {1 << 16, 24, 11}) {
         Outcome o = run_sortfile(dir.file("in"), dir.file("out"), msize, dir.path());
         ASSERT_EQ(o.rc, 0) << msize << o.err;
-        EXPECT_EQ(kt_test::read_text_file(dir.file("out")), "a\nb\nc\n") << msize;
+        EXPECT_EQ(kt_test::read_file(dir.file("out")), "a\nb\nc\n") << msize;
     }
     // "zz" with its terminator and one pointer needs 2 + 1 + 8 bytes.
     write_file(dir.file("in"), "zz");
     EXPECT_EQ(run_sortfile(dir.file("in"), dir.file("out"), 11, dir.path()).rc, 0);
-    EXPECT_EQ(kt_test::read_text_file(dir.file("out")), "zz\n");
+    EXPECT_EQ(kt_test::read_file(dir.file("out")), "zz\n");
     Outcome o = run_sortfile(dir.file("in"), dir.file("out"), 10, dir.path());
     EXPECT_EQ(o.rc, -1);
     EXPECT_EQ(o.err, "no lines came out! too long lines or too small buffer (10 bytes)\n");
@@ -183,14 +183,14 @@ TEST(SortFile, SortsAFileOntoItselfOnEveryPath)
         write_file(f, text);
         Outcome o = run_sortfile(f, f, msize, dir.path());
         ASSERT_EQ(o.rc, 0) << o.err;
-        EXPECT_TRUE(kt_test::read_text_file(f) == want) << msize;
+        EXPECT_TRUE(kt_test::read_file(f) == want) << msize;
         EXPECT_EQ(entries(dir.path()), std::vector<std::string>{"data"});
     }
     write_file(f, "");
     Outcome o = run_sortfile(f, f, 100, dir.path());
     EXPECT_EQ(o.rc, 0);
     EXPECT_TRUE(file_exists(f));
-    EXPECT_EQ(kt_test::read_text_file(f), "");
+    EXPECT_EQ(kt_test::read_file(f), "");
 }
 
 TEST(SortFile, EmptyInputAndInputOfLineFeeds)
@@ -201,12 +201,12 @@ TEST(SortFile, EmptyInputAndInputOfLineFeeds)
     EXPECT_EQ(o.rc, 0);
     EXPECT_EQ(o.err, "warning: empty input for sortfile (" + dir.file("in") + " -> " + dir.file("out") + ")\n");
     EXPECT_TRUE(file_exists(dir.file("out")));
-    EXPECT_EQ(kt_test::read_text_file(dir.file("out")), "");
+    EXPECT_EQ(kt_test::read_file(dir.file("out")), "");
 
     write_file(dir.file("in"), "\n\n\n\n\n");
     o = run_sortfile(dir.file("in"), dir.file("out"), 20, dir.path());  // one empty line per chunk
     EXPECT_EQ(o.rc, 0) << o.err;
-    EXPECT_EQ(kt_test::read_text_file(dir.file("out")), "\n\n\n\n\n");
+    EXPECT_EQ(kt_test::read_file(dir.file("out")), "\n\n\n\n\n");
     EXPECT_EQ(entries(dir.path()), (std::vector<std::string>{"in", "out"}));
 }
 
@@ -304,8 +304,8 @@ TEST(SortFile, SingleChunkIsCopiedWhenItCannotBeRenamed)
     write_file(dir.file("in"), "b\na\n");
     Outcome o = run_sortfile(dir.file("in"), dir.file("out"), 100, tmp);
     EXPECT_EQ(o.rc, 0) << o.err;
-    EXPECT_EQ(kt_test::read_text_file(dir.file("out")), "a\nb\n");
-    EXPECT_EQ(kt_test::read_text_file(chunk_name(tmp, 0)), "a\nb\n");  // the copied chunk stays
+    EXPECT_EQ(kt_test::read_file(dir.file("out")), "a\nb\n");
+    EXPECT_EQ(kt_test::read_file(chunk_name(tmp, 0)), "a\nb\n");  // the copied chunk stays
     std::filesystem::remove_all(tmp);
 }
 

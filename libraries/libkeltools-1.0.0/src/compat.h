@@ -150,16 +150,6 @@ inline int replace_file(const char *from, const char *to)
 #endif
 }
 
-// Makes a descriptor opened with O_BINARY write text as fopen(..., "w") does:
-// on Windows "\n" becomes CR LF, as in every other text file of the library.
-inline int text_mode(int fd)
-{
-#ifdef _WIN32
-    _setmode(fd, _O_TEXT);
-#endif
-    return fd;
-}
-
 // Removes a file, or on Windows a link or junction to a directory (never its
 // target's contents); 0, or -1 with errno set.
 inline int remove_file_or_link(const char *path)

@@ -757,7 +757,7 @@ FILE *create_chunk(TextSort &ts, unsigned *number, std::string *name)
 {
     *number = ts.next_number;
     int fd = create_exclusive([&](unsigned n) { return ts.chunk_name(n); }, kTempNameSize, number, name);
-    FILE *f = fd >= 0 ? fdopen(text_mode(fd), "w") : NULL;
+    FILE *f = fd >= 0 ? fdopen(fd, "wb") : NULL;
     if (f == NULL) {
         int err = errno;
         if (fd >= 0) {
@@ -954,7 +954,7 @@ void open_beside_input(const TextSort &ts, Output *out)
     int fd = create_exclusive(name_of, (size_t)-1, &number, &out->temp);
     if (fd < 0) return;
     fchmod(fd, ts.output_mode);
-    out->f = fdopen(text_mode(fd), "w");
+    out->f = fdopen(fd, "wb");
     if (out->f == NULL) {
         int err = errno;
         close(fd);
@@ -970,7 +970,7 @@ int open_output(TextSort &ts, Output *out, bool quiet = false)
     // A directory that takes no new file leaves only the input itself to write.
     if (out->f == NULL && (!ts.in_place || errno == EACCES || errno == EPERM)) {
         out->temp.clear();
-        out->f = fopen(ts.fn2, "w");
+        out->f = fopen(ts.fn2, "wb");
     }
     if (out->f == NULL) {
         if (!quiet) warning1("failed to open %s (%s)\n", ts.fn2, strerror(errno));
@@ -1004,7 +1004,7 @@ int commit_output(const TextSort &ts, Output *out)
 int write_empty_output(const TextSort &ts)
 {
     warning1("warning: empty input for sortfile (%s -> %s)\n", ts.fn1, ts.fn2);
-    FILE *out = fopen(ts.fn2, "w");
+    FILE *out = fopen(ts.fn2, "wb");
     if (out == NULL) {
         warning1("failed to open %s (%s)\n", ts.fn2, strerror(errno));
         return -1;
@@ -1032,7 +1032,7 @@ int finish_single_chunk(TextSort &ts, char *buf)
         ts.forget(number);
         return 0;
     }
-    FILE *in = fopen(name.c_str(), "r");
+    FILE *in = fopen(name.c_str(), "rb");
     Output out;
     if (in == NULL || open_output(ts, &out, true) != 0) {
         warning1("failed to open %s or %s (%s)\n", name.c_str(), ts.fn2, strerror(errno));
@@ -1146,7 +1146,7 @@ int advance_chunk(const TextSort &ts, ChunkReader *rd, int i)
 int open_chunk(const TextSort &ts, ChunkReader *r, unsigned number, int bufsize)
 {
     std::string name = ts.chunk_name(number);
-    FILE *f = fopen(name.c_str(), "r");
+    FILE *f = fopen(name.c_str(), "rb");
     if (f == NULL) {
         warning1("failed to open %s (%s)\n", name.c_str(), strerror(errno));
         return -1;
