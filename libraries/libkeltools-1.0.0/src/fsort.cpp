@@ -2,6 +2,7 @@
 
 #include "keltools.h"
 #include "compat.h"
+#include "internal.h"
 
 #include <errno.h>
 #include <fcntl.h>
@@ -776,17 +777,8 @@ FILE *create_chunk(TextSort &ts, unsigned *number, std::string *name)
 long long read_at(int fd, char *buf, long long n, long long offset)
 {
     if (lseek(fd, (off_t)offset, SEEK_SET) < 0) return -1;
-    long long got = 0;
-    while (got < n) {
-        ssize_t r = read(fd, buf + got, (size_t)(n - got));
-        if (r < 0) {
-            if (errno == EINTR) continue;
-            return -1;
-        }
-        if (r == 0) break;
-        got += r;
-    }
-    return got;
+    size_t got = keltools_internal::read_in_full(fd, buf, (size_t)n);
+    return got < (size_t)n && errno != 0 ? -1 : (long long)got;
 }
 
 /*
@@ -1379,23 +1371,15 @@ struct RecordSort {
 // Reads exactly bytes bytes, retrying short counts.
 void read_records(RecordSort &rs, int fd, char *buf, int bytes)
 {
-    for (int got = 0; got < bytes;) {
-        ssize_t r = read(fd, buf + got, (size_t)(bytes - got));
-        if (r < 0 && errno == EINTR) continue;
-        if (r <= 0) rs.fail("error reading %d bytes\n", bytes);
-        got += (int)r;
-    }
+    if (keltools_internal::read_in_full(fd, buf, (size_t)bytes) != (size_t)bytes)
+        rs.fail("error reading %d bytes\n", bytes);
 }
 
 // Writes exactly bytes bytes, retrying short counts.
 void write_records(RecordSort &rs, int fd, const char *buf, long long bytes)
 {
-    for (long long put = 0; put < bytes;) {
-        ssize_t r = write(fd, buf + put, (size_t)(bytes - put));
-        if (r < 0 && errno == EINTR) continue;
-        if (r <= 0) rs.fail("error writing %d bytes\n", (int)bytes);
-        put += r;
-    }
+    if (keltools_internal::write_in_full(fd, buf, (size_t)bytes) != (size_t)bytes)
+        rs.fail("error writing %d bytes\n", (int)bytes);
 }
 
 // Creates the next run file; returns its descriptor, its number in *number.
@@ -1466,10 +1450,10 @@ struct RunKey {
 // Refills a run's buffer with one read; false once the run is exhausted.
 bool refill_run(RecordSort &rs, RunReader *run, int bytes, bool first)
 {
-    ssize_t got;
-    do got = read(run->fh, run->e, (size_t)bytes);
-    while (got < 0 && errno == EINTR);
-    if (got < 0) {
+    // A short count is the end of the run only when no read failed: a
+    // record cut by a short read would otherwise be dropped.
+    size_t got = keltools_internal::read_in_full(run->fh, run->e, (size_t)bytes);
+    if (got < (size_t)bytes && errno != 0) {
         if (first) rs.fail("failed to read %d bytes from %s/%d-%d\n", bytes, rs.tmp_path, rs.pid, run->number);
         rs.fail("failed to read %d bytes from %s/%d-%d", bytes, rs.tmp_path, rs.pid, run->number);
     }

@@ -39,8 +39,8 @@ private:
 
 // Reads until n bytes have arrived, the input ends or a read fails; a read
 // interrupted by a signal is restarted and a short read is followed by the
-// next.  Returns the count read: less than n only at end of input or after
-// a failure (errno then holds its reason).
+// next.  Returns the count read: less than n only at end of input (errno
+// then 0) or after a failure (errno then holds its reason).
 size_t read_in_full(int fd, void *buffer, size_t n);
 
 // Writes all n bytes, restarting interrupted and continuing short writes.

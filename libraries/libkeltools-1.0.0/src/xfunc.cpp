@@ -114,6 +114,8 @@ size_t transfer_in_full(size_t n, Transfer transfer)
         ssize_t r = transfer(done);
         if (r < 0 && errno == EINTR)
             continue;
+        if (r == 0)
+            errno = 0;  // the end of the input, not a failure
         if (r <= 0)
             break;
         done += (size_t)r;
