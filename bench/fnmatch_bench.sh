@@ -9,6 +9,6 @@ cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release -DKELTOOLS_TESTS=OFF >/dev/nul
 cmake --build "$build" --target keltools -j2 >/dev/null
 work=$(mktemp -d "${TMPDIR:-/tmp}/fnmatch_bench.XXXXXX")
 trap 'rm -rf "$work"' EXIT
-g++ -O2 -std=c++20 -Ilibraries/include -Itests/support bench/fnmatch_bench.cpp "$build/libkeltools.a" \
+g++ -O2 -std=c++20 -Ikeltools/include -Itests/support bench/fnmatch_bench.cpp "$build/libkeltools.a" \
   -o "$work/fnmatch_bench"
 "$work/fnmatch_bench" "$@"

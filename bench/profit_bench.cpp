@@ -4,7 +4,7 @@
 // analyzer's main; console lines go to standard error as in a real run.
 
 #define main varnock_main
-#include "../misc/varnock.cpp"
+#include "../varnock/varnock.cpp"
 #undef main
 
 #include <ctime>

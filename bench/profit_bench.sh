@@ -16,7 +16,7 @@ version=$(sed -n 's/^project([^)]*VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 g++ -O2 -std=c++20 -o "$work/gen" bench/analyzer_gen.cpp
-g++ -std=c++20 -O2 -Wall -Wextra -DVARNOCK_VERSION=\"${version:-bench}\" -Ilibraries/include \
+g++ -std=c++20 -O2 -Wall -Wextra -DVARNOCK_VERSION=\"${version:-bench}\" -Ikeltools/include \
     bench/profit_bench.cpp "$build/libkeltools.a" -o "$work/profit_bench"
 rows_list=("$@")
 [[ ${#rows_list[@]} -eq 0 ]] && rows_list=(200000)

@@ -8,7 +8,7 @@
 //   reports_bench [records]      (default 200000)
 
 #define main varnock_main
-#include "../misc/varnock.cpp"
+#include "../varnock/varnock.cpp"
 #undef main
 
 #include <sys/resource.h>

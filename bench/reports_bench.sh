@@ -5,7 +5,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 cmake -S . -B build-release -DCMAKE_BUILD_TYPE=Release -DKELTOOLS_TESTS=OFF >/dev/null
 cmake --build build-release -j2 --target keltools >/dev/null
-g++ -std=c++20 -O2 -Wall -Wextra -DVARNOCK_VERSION=\"bench\" -Ilibraries/include bench/reports_bench.cpp \
+g++ -std=c++20 -O2 -Wall -Wextra -DVARNOCK_VERSION=\"bench\" -Ikeltools/include bench/reports_bench.cpp \
     build-release/libkeltools.a -o build-release/reports_bench
 sizes=("$@")
 [ ${#sizes[@]} -gt 0 ] || sizes=(20000 200000)

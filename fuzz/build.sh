@@ -10,12 +10,12 @@ mkdir -p "$out/obj"
 
 flags=(-std=c++20 -g -O1 -fno-omit-frame-pointer
        -fsanitize=address,undefined -fno-sanitize-recover=undefined
-       -D_FILE_OFFSET_BITS=64 -D_GNU_SOURCE -I"$root/libraries/include")
-header="$root/libraries/include/keltools.h"
+       -D_FILE_OFFSET_BITS=64 -D_GNU_SOURCE -I"$root/keltools/include")
+header="$root/keltools/include/keltools.h"
 
 # The library: one object per module, rebuilt when its source or the header changed.
 objects=()
-for src in "$root"/libraries/libkeltools-1.0.0/src/*.cpp; do
+for src in "$root"/keltools/src/*.cpp; do
   obj="$out/obj/$(basename "${src%.cpp}").o"
   if [ ! "$obj" -nt "$src" ] || [ ! "$obj" -nt "$header" ]; then
     "$cxx" "${flags[@]}" -fsanitize=fuzzer-no-link -c "$src" -o "$obj"
@@ -33,7 +33,7 @@ for target in "$root"/fuzz/*_fuzz.cpp; do
   name=$(basename "${target%.cpp}")
   bin="$out/$name"
   if [ ! "$bin" -nt "$target" ] || [ ! "$bin" -nt "$out/libkeltools-fuzz.a" ] ||
-     [ ! "$bin" -nt "$root/misc/varnock.cpp" ] || [ ! "$bin" -nt "$root/CMakeLists.txt" ]; then
+     [ ! "$bin" -nt "$root/varnock/varnock.cpp" ] || [ ! "$bin" -nt "$root/CMakeLists.txt" ]; then
     "$cxx" "${flags[@]}" -fsanitize=fuzzer "$target" "$out/libkeltools-fuzz.a" -o "$bin"
   fi
 done

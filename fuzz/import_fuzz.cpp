@@ -15,7 +15,7 @@
 #include <vector>
 
 #define main varnock_main
-#include "../misc/varnock.cpp"
+#include "../varnock/varnock.cpp"
 #undef main
 
 #include "../tests/support/import_model.h"

@@ -18,7 +18,7 @@
 #include <unistd.h>
 
 #define main varnock_main
-#include "../misc/varnock.cpp"
+#include "../varnock/varnock.cpp"
 #undef main
 
 namespace {

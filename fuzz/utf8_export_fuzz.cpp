@@ -15,7 +15,7 @@
 #include <iconv.h>
 
 #define main varnock_main
-#include "../misc/varnock.cpp"
+#include "../varnock/varnock.cpp"
 #undef main
 
 namespace {

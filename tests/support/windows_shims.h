@@ -2,7 +2,7 @@
 // use for setting up, from the library's compatibility header and from here.
 #pragma once
 
-#include "../../libraries/libkeltools-1.0.0/src/compat.h"
+#include "../../keltools/src/compat.h"
 
 #include <cstdlib>
 #include <ctime>

@@ -1,7 +1,7 @@
 // Orderings, de-duplication with its totals, and the two consolidations.
 
 #define main varnock_main
-#include "../misc/varnock.cpp"
+#include "../../varnock/varnock.cpp"
 #undef main
 
 #include <gtest/gtest.h>

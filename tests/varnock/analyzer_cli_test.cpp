@@ -3,7 +3,7 @@
 // exports saved in UTF-8, and the options.  Whole runs in fresh directories.
 
 #define main varnock_main
-#include "../misc/varnock.cpp"
+#include "../../varnock/varnock.cpp"
 #undef main
 
 #include <gtest/gtest.h>

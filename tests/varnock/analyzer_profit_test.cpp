@@ -3,7 +3,7 @@
 // is worked out by hand in the comment beside it.
 
 #define main varnock_main
-#include "../misc/varnock.cpp"
+#include "../../varnock/varnock.cpp"
 #undef main
 
 #include "test_support.h"

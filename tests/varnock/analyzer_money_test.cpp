@@ -1,7 +1,7 @@
 // The money and quantity texts of the reports.
 
 #define main varnock_main
-#include "../misc/varnock.cpp"
+#include "../../varnock/varnock.cpp"
 #undef main
 
 #include <gtest/gtest.h>

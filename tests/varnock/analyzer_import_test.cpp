@@ -2,7 +2,7 @@
 // line and the row loop over a loaded file.
 
 #define main varnock_main
-#include "../misc/varnock.cpp"
+#include "../../varnock/varnock.cpp"
 #undef main
 
 #include <gtest/gtest.h>

@@ -1,7 +1,7 @@
 // The report pages: stock sections, whole pages and the report files.
 
 #define main varnock_main
-#include "../misc/varnock.cpp"
+#include "../../varnock/varnock.cpp"
 #undef main
 
 #include "test_support.h"
