@@ -1,7 +1,7 @@
 // datetime: timestamp text, date-time parsing, conversion and pretty printing.
 
-#include "keltools.h"
 #include "compat.h"
+#include "keltools.h"
 #include "internal.h"
 
 #include <cctype>

@@ -1,7 +1,7 @@
 // file_ops: whole-file loading, text loading and file system helpers.
 
-#include "keltools.h"
 #include "compat.h"
+#include "keltools.h"
 #include "internal.h"
 
 #include <climits>

@@ -1,7 +1,7 @@
 // str_base: integer parsing and the string toolkit.
 
-#include "keltools.h"
 #include "compat.h"
+#include "keltools.h"
 #include "internal.h"
 
 #include <cctype>

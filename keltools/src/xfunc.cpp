@@ -1,7 +1,7 @@
 // xfunc: checked file and memory operations, chunk sets, text buffers, tree removal.
 
-#include "keltools.h"
 #include "compat.h"
+#include "keltools.h"
 #include "internal.h"
 
 #include <algorithm>
