@@ -279,6 +279,15 @@ int sort_records(RecordSort &rs, int fh_in, int fh_out, int nmemb, int msize)
     return 0;
 }
 
+// Either record sort: fsort when one_record_runs is false, else fsort_old.
+int sort_record_file(int fh_in, int fh_out, int nmemb, int size, CompareFn compar, SortFn sort1, int msize,
+                     const char *tmp_path, bool one_record_runs)
+{
+    xopen_std_fds();  // no temporary file may take a standard descriptor
+    RecordSort rs{size, compar, sort1, 0, tmp_path, (int)getpid(), one_record_runs, 0, {}};
+    return sort_records(rs, fh_in, fh_out, nmemb, msize);
+}
+
 }  // namespace
 
 /*
@@ -288,9 +297,7 @@ int sort_records(RecordSort &rs, int fh_in, int fh_out, int nmemb, int msize)
 int fsort(int fh_in, int fh_out, int nmemb, int size, CompareFn compar, SortFn sort1, int msize,
           const char *tmp_path)
 {
-    xopen_std_fds();  // no temporary file may take a standard descriptor
-    RecordSort rs{size, compar, sort1, 0, tmp_path, (int)getpid(), false, 0, {}};
-    return sort_records(rs, fh_in, fh_out, nmemb, msize);
+    return sort_record_file(fh_in, fh_out, nmemb, size, compar, sort1, msize, tmp_path, false);
 }
 
 /*
@@ -300,9 +307,7 @@ int fsort(int fh_in, int fh_out, int nmemb, int size, CompareFn compar, SortFn s
 int fsort_old(int fh_in, int fh_out, int nmemb, int size, CompareFn compar, SortFn sort1, int msize,
               const char *tmp_path)
 {
-    xopen_std_fds();  // no temporary file may take a standard descriptor
-    RecordSort rs{size, compar, sort1, 0, tmp_path, (int)getpid(), true, 0, {}};
-    return sort_records(rs, fh_in, fh_out, nmemb, msize);
+    return sort_record_file(fh_in, fh_out, nmemb, size, compar, sort1, msize, tmp_path, true);
 }
 
 /* ---- removing repeats from a sorted record file ---- */
