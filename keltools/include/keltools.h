@@ -157,7 +157,7 @@ int fnmatch1(const char *pattern, const char *string, int flags);
 
 /* ==== end of Wildcard matching ==== */
 
-/* ==== 64-bit integer parsing (str_base) ==== */
+/* ==== 64-bit integer parsing (strtoq) ==== */
 
 /* As strtoll, but saturates without touching errno, and "0x" with no hex
  * digit after it is no number at all (*endptr = nptr). */
@@ -504,7 +504,7 @@ long double ipow(long double x, int pwr);
 
 /* ==== end of Numeric data, ranges and small helpers ==== */
 
-/* ==== String toolkit (str_base, str_shorten) ==== */
+/* ==== String toolkit (str_base, str_paths, str_shorten) ==== */
 
 /* Case-insensitive comparison (ASCII tolower) of at most n characters;
  * 0 when n <= 0. */
