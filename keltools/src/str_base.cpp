@@ -1,7 +1,6 @@
 // str_base: the string toolkit: splitting, joining, copying, trimming,
 // replacing, comparing and searching.
 
-#include "compat.h"
 #include "keltools.h"
 #include "internal.h"
 

@@ -1,5 +1,6 @@
 // str_paths: path names made tidy, and cut into directory and name.
 
+#include "compat.h"
 #include "keltools.h"
 
 #include <ctype.h>
