@@ -14,7 +14,7 @@
 namespace fnmatch1_reference {
 
 struct token {
-    enum kind_t { LITERAL, ANY, SET, NEVER, STARS, END } kind;
+    enum kind_t { LITERAL, ANY, SET, NEVER, STARS, END } kind = LITERAL;
     unsigned char c = 0;          // LITERAL: the character
     bool slash_next = false;      // STARS: a "/" stands right after them
     bool negated = false;         // SET: "[!" or "[^"
@@ -47,9 +47,7 @@ inline const char *read_set(const char *p, int flags, token *t)
     t->negated = *p == '!' || *p == '^';
     if (t->negated)
         p++;
-    bool first = true;
-    while (first || *p != ']') {
-        first = false;
+    do {
         unsigned char from, to;
         if (!set_char(p, flags, &from))
             return nullptr;
@@ -65,20 +63,16 @@ inline const char *read_set(const char *p, int flags, token *t)
         }
         t->lo.push_back((signed char)folded(from, flags));
         t->hi.push_back((signed char)folded(to, flags));
-    }
+    } while (*p != ']');
     return p + 1;
 }
 
 inline std::vector<token> tokens_of(const char *p, int flags)
 {
     std::vector<token> out;
-    for (;;) {
+    while (*p != '\0') {
         token t;
-        if (*p == '\0') {
-            t.kind = token::END;
-            out.push_back(t);
-            return out;
-        }
+        const char *after_set = *p == '[' ? read_set(p + 1, flags, &t) : nullptr;
         if (*p == '*') {
             while (*p == '*')
                 p++;
@@ -87,21 +81,19 @@ inline std::vector<token> tokens_of(const char *p, int flags)
         } else if (*p == '?') {
             t.kind = token::ANY;
             p++;
-        } else if (const char *after = *p == '[' ? read_set(p + 1, flags, &t) : nullptr) {
-            p = after;
-            if (t.kind == token::NEVER) {  // nothing gets past it
-                out.push_back(t);
-                return out;
-            }
+        } else if (after_set) {
+            p = after_set;
         } else {
-            t = token();  // also after a set the pattern ends inside: "[" is plain
-            t.kind = token::LITERAL;
+            t = token();  // also a "[" that the pattern ends inside
             if (*p == '\\' && !(flags & FNMATCH1_NOESCAPE) && p[1] != '\0')
                 p++;
             t.c = (unsigned char)*p++;
         }
         out.push_back(t);
     }
+    out.push_back(token());
+    out.back().kind = token::END;
+    return out;
 }
 
 inline bool in_set(const token &t, unsigned char c, int flags)
