@@ -19,7 +19,7 @@ cmake --build "$build" --target keltools -j2 >/dev/null
 work=$(mktemp -d "${TMPDIR:-/tmp}/sort_bench.XXXXXX")
 trap 'rm -rf "$work"' EXIT
 for prog in sort_text_bench sort_records_bench; do
-  g++ -O2 -std=c++20 -Ikeltools/include "bench/$prog.cpp" "$build/libkeltools.a" -o "$work/$prog"
+  g++ -O2 -std=c++20 -Ikeltools/include "bench/$prog.cpp" "$build/keltools/libkeltools.a" -o "$work/$prog"
 done
 
 text_mb=200 rec_mb=100

@@ -36,7 +36,7 @@ typedef char keltools_needs_FILE_OFFSET_BITS_64[sizeof(off_t) == 8 ? 1 : -1];
 extern "C" {
 #endif
 
-/* ==== Diagnostics (misc) ==== */
+/* ==== Diagnostics (diagnostics) ==== */
 
 /* When non-null, debug_tools() writes here; nothing in the library sets it. */
 extern FILE *tools_debug;
@@ -157,7 +157,7 @@ int fnmatch1(const char *pattern, const char *string, int flags);
 
 /* ==== end of Wildcard matching ==== */
 
-/* ==== 64-bit integer parsing (str_base) ==== */
+/* ==== 64-bit integer parsing (strtoq) ==== */
 
 /* As strtoll, but saturates without touching errno, and "0x" with no hex
  * digit after it is no number at all (*endptr = nptr). */
@@ -165,7 +165,7 @@ long long strtoq1(const char *nptr, char **endptr, int base);
 
 /* ==== end of 64-bit integer parsing ==== */
 
-/* ==== Digit grouping (misc) ==== */
+/* ==== Digit grouping (digits) ==== */
 
 /* Decimal text in a ring of 8 static buffers (valid for the next 7 calls of
  * the family).  insert_commas: 32-bit, grouped with commas, right-aligned in
@@ -189,7 +189,7 @@ char *datetime(void);
 
 /* ==== end of Timestamp ==== */
 
-/* ==== Array de-duplication (fsort) ==== */
+/* ==== Array de-duplication (array_sort) ==== */
 
 /* Removes adjacent duplicates in place, keeping the first of each run;
  * returns the number kept.  compare is called exactly nmemb-1 times. */
@@ -200,7 +200,7 @@ int uniq2(void *array, size_t nmemb, size_t size, int (*compare)(const void *, c
 
 /* ==== end of Array de-duplication ==== */
 
-/* ==== Sorting of arrays and files (fsort) ==== */
+/* ==== Sorting of arrays and files (array_sort, linebuf, text_sort, record_sort) ==== */
 
 /* Line reader over an open stream: lines are cut in place in buf, which
  * starts at the caller's size and doubles for a line that does not fit. */
@@ -341,7 +341,7 @@ char *pretty_difftime(time_t t);
 
 /* ==== end of Date and time ==== */
 
-/* ==== Memory chunk sets and text buffers (xfunc) ==== */
+/* ==== Memory chunk sets and text buffers (chunk_membuf) ==== */
 
 /* An append-only arena: blocks are carved back to back (no alignment, no
  * header) out of large chunks and are all released together by chunk_free. */
@@ -397,7 +397,7 @@ char *membuf_accumulate(int mbid);
 
 /* ==== end of Memory chunk sets and text buffers ==== */
 
-/* ==== Numeric data, ranges and small helpers (misc) ==== */
+/* ==== Numeric data, ranges and small helpers (datafile, ranges, helpers) ==== */
 
 /* One data file read into memory; the cache owns the name and the numbers. */
 typedef struct {
@@ -504,7 +504,7 @@ long double ipow(long double x, int pwr);
 
 /* ==== end of Numeric data, ranges and small helpers ==== */
 
-/* ==== String toolkit (str_base, str_shorten) ==== */
+/* ==== String toolkit (str_base, str_paths, str_shorten) ==== */
 
 /* Case-insensitive comparison (ASCII tolower) of at most n characters;
  * 0 when n <= 0. */

@@ -26,6 +26,8 @@
 #include <sys/types.h>
 #include <unistd.h>
 
+#include "calendar.h"
+
 #ifdef _WIN32
 #include <conio.h>
 #include <direct.h>
@@ -59,28 +61,19 @@ inline struct tm *civil_gmtime(const time_t *t, struct tm *tm)
     long long days = secs / 86400, rest = secs % 86400;
     if (rest < 0)
         rest += 86400, days--;
-    // Days since 0000-03-01 in 400-year eras of 146097 days.
-    long long z = days + 719468;
-    long long era = (z >= 0 ? z : z - 146096) / 146097;
-    long long doe = z - era * 146097;
-    long long yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-    long long doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-    long long mp = (5 * doy + 2) / 153;
-    int month = (int)(mp < 10 ? mp + 3 : mp - 9);
-    long long year = yoe + era * 400 + (month <= 2);
-    if (year - 1900 < INT_MIN || year - 1900 > INT_MAX) {
+    keltools_internal::civil_date date = keltools_internal::civil_from_days(days);
+    if (date.year - 1900 < INT_MIN || date.year - 1900 > INT_MAX) {
         errno = EOVERFLOW;
         return nullptr;
     }
-    bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
-    tm->tm_year = (int)(year - 1900);
-    tm->tm_mon = month - 1;
-    tm->tm_mday = (int)(doy - (153 * mp + 2) / 5 + 1);
+    tm->tm_year = (int)(date.year - 1900);
+    tm->tm_mon = date.month - 1;
+    tm->tm_mday = date.day;
     tm->tm_hour = (int)(rest / 3600);
     tm->tm_min = (int)(rest / 60 % 60);
     tm->tm_sec = (int)(rest % 60);
     tm->tm_wday = (int)(((days % 7) + 11) % 7);  // 1970-01-01 was a Thursday
-    tm->tm_yday = (int)(mp >= 10 ? doy - 306 : doy + 59 + leap);
+    tm->tm_yday = date.day_of_year;
     tm->tm_isdst = 0;
     return tm;
 }

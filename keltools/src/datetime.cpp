@@ -1,8 +1,9 @@
 // datetime: timestamp text, date-time parsing, conversion and pretty printing.
 
-#include "keltools.h"
 #include "compat.h"
+#include "keltools.h"
 #include "internal.h"
+#include "calendar.h"
 
 #include <cctype>
 #include <climits>
@@ -55,9 +56,10 @@ long long floor_mod(long long a, long long b)
     return a - floor_div(a, b) * b;
 }
 
-// Days from 1970-01-01 to the given day of the proleptic Gregorian calendar
-// (month 1-12, day 1-31), counted in 400-year eras of 146097 days.
-long long days_from_civil(long long year, int month, int day)
+}  // namespace
+
+// Counted in 400-year eras of 146097 days, each starting on a 1 March.
+long long keltools_internal::days_from_civil(long long year, int month, int day)
 {
     year -= month <= 2;
     long long era = floor_div(year, 400);
@@ -67,17 +69,24 @@ long long days_from_civil(long long year, int month, int day)
     return era * 146097 + doe - 719468;
 }
 
-// The civil year in which the given day (counted from 1970-01-01) falls.
-long long year_of_days(long long days)
+keltools_internal::civil_date keltools_internal::civil_from_days(long long days)
 {
-    days += 719468;
-    long long era = floor_div(days, 146097);
-    long long doe = days - era * 146097;
+    long long z = days + 719468;  // days since 0000-03-01
+    long long era = floor_div(z, 146097);
+    long long doe = z - era * 146097;
     long long yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-    long long doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
+    long long doy = doe - (365 * yoe + yoe / 4 - yoe / 100);  // from 1 March
     long long mp = (5 * doy + 2) / 153;
-    return yoe + era * 400 + (mp >= 10);
+    civil_date date;
+    date.month = (int)(mp < 10 ? mp + 3 : mp - 9);
+    date.year = yoe + era * 400 + (date.month <= 2);
+    date.day = (int)(doy - (153 * mp + 2) / 5 + 1);
+    bool leap = (date.year % 4 == 0 && date.year % 100 != 0) || date.year % 400 == 0;
+    date.day_of_year = (int)(mp >= 10 ? doy - 306 : doy + 59 + leap);
+    return date;
 }
+
+namespace {
 
 // The fields of tm read as UTC, out-of-range fields carried into the next
 // unit.  False when the result lies outside the years tm_year can hold.
@@ -85,9 +94,9 @@ bool utc_seconds(const struct tm &tm, long long *out)
 {
     long long year = 1900LL + tm.tm_year + floor_div(tm.tm_mon, 12);
     int month = (int)floor_mod(tm.tm_mon, 12) + 1;
-    long long days = days_from_civil(year, month, 1) + tm.tm_mday - 1LL;
+    long long days = keltools_internal::days_from_civil(year, month, 1) + tm.tm_mday - 1LL;
     long long secs = days * seconds_per_day + tm.tm_hour * 3600LL + tm.tm_min * 60LL + tm.tm_sec;
-    long long result_year = year_of_days(floor_div(secs, seconds_per_day)) - 1900;
+    long long result_year = keltools_internal::civil_from_days(floor_div(secs, seconds_per_day)).year - 1900;
     if (result_year < INT_MIN || result_year > INT_MAX)
         return false;
     *out = secs;

@@ -1,13 +1,14 @@
 // file_ops: whole-file loading, text loading and file system helpers.
 
-#include "keltools.h"
 #include "compat.h"
+#include "keltools.h"
 #include "internal.h"
 
 #include <climits>
 #include <cstdlib>
 #include <cstring>
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -364,5 +365,72 @@ int isindexfile(const char *name)
     for (const char *index_name : index_names)
         if (stricmp1(name, index_name) == 0)
             return 1;
+    return 0;
+}
+
+/* ---- tree removal ---- */
+
+using keltools_internal::out_of_memory;
+
+namespace {
+
+// Removes one entry of a directory being emptied; path is the entry's path.
+// Failures stop the process, or in soft mode print the same text as a warning.
+void remove_entry(int softfail, const char *path)
+{
+    struct stat st;
+    // lstat: a symbolic link is removed itself, never followed out of the tree.
+    if (lstat(path, &st) != 0) {
+        const char *reason = strerror(errno);
+        if (!softfail)
+            error1("failed to stat() file %s (%s)\n", path, reason);
+        warning1("warning: failed to stat() file %s (%s)\n", path, reason);
+        return;
+    }
+    if (S_ISDIR(st.st_mode)) {
+        rmdir_worker(softfail, path);
+    } else if (remove_file_or_link(path) != 0) {
+        const char *reason = strerror(errno);
+        if (!softfail)
+            error1("failed to remove file %s (%s)\n", path, reason);
+        warning1("warning: failed to remove file %s (%s)\n", path, reason);
+    }
+}
+
+}  // namespace
+
+int rmdir_worker(int softfail, const char *dirname)
+{
+    DIR *dir = opendir(dirname);
+    if (!dir) {
+        if (!softfail)
+            error1("failed to scan directory %s\n", dirname);
+        warning1("warning: failed to scan directory %s\n", dirname);
+        return -1;
+    }
+    while (struct dirent *entry = readdir(dir)) {
+        if (strcmp(entry->d_name, ".") == 0 || strcmp(entry->d_name, "..") == 0)
+            continue;
+        char *path = str_sjoin(dirname, entry->d_name);
+        if (!path)
+            out_of_memory("malloc", strlen(dirname) + strlen(entry->d_name) + 2);
+        remove_entry(softfail, path);
+        free(path);
+    }
+    closedir(dir);
+    int rc = rmdir(dirname);
+    if (rc != 0) {
+        const char *reason = strerror(errno);
+        if (!softfail)
+            error1("failed to remove directory %s (%s)\n", dirname, reason);
+        warning1("warning: failed to remove directory %s (%s)\n", dirname, reason);
+    }
+    return rc;
+}
+
+int xrmdir(int softfail, const char *format, ...)
+{
+    BUILD_NAME(name, format);
+    rmdir_worker(softfail, name);
     return 0;
 }

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cctype>
+#include <cstdarg>
 #include <cstddef>
 #include <cstring>
 
@@ -47,4 +48,22 @@ size_t read_in_full(int fd, void *buffer, size_t n);
 // Returns the count written: less than n only after a failure.
 size_t write_in_full(int fd, const void *buffer, size_t n);
 
+// Stops the process with the message of a failed allocation of n bytes by call.
+[[noreturn]] void out_of_memory(const char *call, size_t n);
+
+// Every name-taking wrapper builds its name into one of these, as vsnprintf1
+// would: a name too long for it stops the process.
+typedef char name_buffer[260];
+void build_name(name_buffer name, const char *format, va_list args);
+
 }  // namespace keltools_internal
+
+// Declares name and builds it from the caller's format and arguments.
+#define BUILD_NAME(name, format)                               \
+    keltools_internal::name_buffer name;                       \
+    do {                                                       \
+        va_list args_;                                         \
+        va_start(args_, format);                               \
+        keltools_internal::build_name(name, format, args_);    \
+        va_end(args_);                                         \
+    } while (0)

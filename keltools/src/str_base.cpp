@@ -1,7 +1,7 @@
-// str_base: integer parsing and the string toolkit.
+// str_base: the string toolkit: splitting, joining, copying, trimming,
+// replacing, comparing and searching.
 
 #include "keltools.h"
-#include "compat.h"
 #include "internal.h"
 
 #include <cctype>
@@ -10,67 +10,6 @@
 
 using keltools_internal::in_set;
 using keltools_internal::is_space;
-
-/* ---- 64-bit integer parsing ---- */
-
-namespace {
-
-// The value of an ASCII digit or letter, or -1 for anything else.
-int digit_value(unsigned char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'z')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'Z')
-        return c - 'A' + 10;
-    return -1;
-}
-
-bool is_c_space(unsigned char c)
-{
-    return c == ' ' || (c >= '\t' && c <= '\r');
-}
-
-}  // namespace
-
-long long strtoq1(const char *nptr, char **endptr, int base)
-{
-    const unsigned char *s = (const unsigned char *)nptr;
-    while (is_c_space(*s))
-        s++;
-    bool negative = *s == '-';
-    if (*s == '-' || *s == '+')
-        s++;
-    if ((base == 0 || base == 16) && s[0] == '0' && (s[1] == 'x' || s[1] == 'X')) {
-        s += 2;
-        base = 16;
-    }
-    if (base == 0)
-        base = *s == '0' ? 8 : 10;
-
-    unsigned long long limit = negative ? 9223372036854775808ULL : 9223372036854775807ULL;
-    unsigned long long ubase = base > 0 ? (unsigned long long)base : 1;
-    unsigned long long cutoff = limit / ubase;
-    int cutlim = (int)(limit % ubase);
-    unsigned long long value = 0;
-    bool overflow = false, any = false;
-    for (;; s++) {
-        int d = digit_value(*s);
-        if (d < 0 || d >= base)
-            break;
-        any = true;
-        if (overflow || value > cutoff || (value == cutoff && d > cutlim))
-            overflow = true;
-        else
-            value = value * (unsigned long long)base + (unsigned long long)d;
-    }
-    if (endptr)
-        *endptr = (char *)(any ? (const char *)s : nptr);
-    if (overflow)
-        return negative ? (-9223372036854775807LL - 1) : 9223372036854775807LL;
-    return negative ? (long long)(0ULL - value) : (long long)value;
-}
 
 /* ---- case-insensitive prefix comparison ---- */
 
@@ -677,119 +616,6 @@ int str_numstr(const char *s, const char *pattern)
     for (const char *p = s; (p = strstr(p, pattern)) != nullptr; p += len)
         n++;
     return n;
-}
-
-/*
- * Path sanitising.  Both normalisers work on the text after a drive prefix
- * ("c:"): backslashes become '/', a '/' is appended so that a final ".." is
- * seen as "/../", every "/./" becomes "/", every "/../" removes the
- * component before it, and trailing slashes go.  They differ in two details
- * kept from the past: a ".." with no component before it leaves a leading
- * "//" in sanify_pathname, and the final '/' is appended only when needed.
- */
-
-namespace {
-
-bool has_drive(const char *s)
-{
-    return s[0] != '\0' && s[1] == ':';
-}
-
-void collapse_dot_components(char *t)
-{
-    while (char *p = strstr(t, "/./"))
-        memmove(p, p + 2, strlen(p + 2) + 1);
-}
-
-// Resolves every "/../" of t; with double_root, a ".." that has no component
-// before it leaves "/" in front of the rest.
-void collapse_dotdot_components(char *t, bool double_root)
-{
-    while (char *p = strstr(t, "/../")) {
-        char *rest = p + 3;  // begins with '/'
-        *p = '\0';
-        char *dest = strrchr(t, '/');
-        if (!dest) {
-            dest = t;
-            if (double_root)
-                *dest++ = '/';
-        }
-        memmove(dest, rest, strlen(rest) + 1);
-    }
-}
-
-void strip_trailing_slashes(char *t)
-{
-    size_t n = strlen(t);
-    while (n > 1 && t[n - 1] == '/')
-        t[--n] = '\0';
-}
-
-}  // namespace
-
-char *str_sanify(const char *s)
-{
-    char *r = str_strdup1(s, 10);
-    if (!r)
-        return nullptr;
-    str_translate(r, '\\', '/');
-    bool drive = has_drive(r);
-    char *t = drive ? r + 2 : r;
-    strcat(t, "/");
-    collapse_dot_components(t);
-    collapse_dotdot_components(t, false);
-    strip_trailing_slashes(t);
-    if (drive)
-        r[0] = (char)tolower((unsigned char)r[0]);
-    return r;
-}
-
-int sanify_pathname(char *s)
-{
-    str_translate(s, '\\', '/');
-    bool drive = has_drive(s);
-    char *t = drive ? s + 2 : s;
-    size_t n = strlen(t);
-    if (n > 0 && t[n - 1] != '/')
-        strcat(t, "/");
-    collapse_dot_components(t);
-    collapse_dotdot_components(t, true);
-    strip_trailing_slashes(t);
-    if (!drive)
-        return 0;
-    s[0] = (char)tolower((unsigned char)s[0]);
-    return (unsigned char)s[0];
-}
-
-char *str_pathdcmp(const char *s, char **path, char **name)
-{
-    char *dir = nullptr, *file = nullptr;
-    char *norm = str_sanify(s);
-    if (norm) {
-        char *slash = strrchr(norm, '/');
-        if (slash) {
-            *slash = '\0';
-            dir = str_strdup1(norm, 1);
-            if (dir && strlen(dir) == 2 && has_drive(dir))
-                strcat(dir, "/");
-            if (slash[1])
-                file = strdup(slash + 1);
-        } else if (has_drive(norm)) {
-            dir = strndup(norm, 2);
-            if (norm[2])
-                file = strdup(norm + 2);
-        } else {
-            file = strdup(norm);
-        }
-        free(norm);
-    }
-    if (path)
-        *path = dir;
-    else
-        free(dir);
-    if (name)
-        *name = file;
-    return file;
 }
 
 /*

@@ -1,5 +1,5 @@
 // UTC readings of broken-down times, moves between UTC and local wall-clock
-// time, HTTP dates and the pretty printers, under fixed time zones.
+// time, HTTP dates, the pretty printers and the timestamp, under fixed time zones.
 #include "keltools.h"
 #include "test_support.h"
 
@@ -216,3 +216,22 @@ TEST(PrettyPrinters, DurationUnitsAreStrictlyGreater)
 }
 
 }  // namespace
+
+TEST(Timestamp, DayFirstWithLeadingZeros)
+{
+    time_t before = time(nullptr);
+    char *a = datetime();
+    time_t after = time(nullptr);
+    ASSERT_EQ(strlen(a), 19u);
+    std::string text = a;
+    bool matched_one = false;
+    for (time_t t = before; t <= after; t++) {
+        struct tm tm_local;
+        localtime_r(&t, &tm_local);
+        char expected[32];
+        strftime(expected, sizeof expected, "%d/%m/%Y %H:%M:%S", &tm_local);
+        matched_one |= text == expected;
+    }
+    EXPECT_TRUE(matched_one) << text;
+    EXPECT_EQ(datetime(), a);  // one static buffer
+}

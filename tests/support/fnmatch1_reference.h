@@ -1,151 +1,167 @@
-// The wildcard matcher as it was before the rewrite without recursion: a
-// reference for tests and fuzzing only.  It backtracks recursively, one level
-// per run of stars, and can take time exponential in their number, so give
-// it only patterns with a few star groups.
+// A second wildcard matcher, written apart from the library's, for tests,
+// fuzzing and the benchmark.  It first cuts the pattern into tokens (one
+// character, any character, a set, a run of stars) and then backtracks over
+// them, one level of recursion per run of stars, as the library's matcher did
+// before it was made linear.  Its time grows as the name's length to the power
+// of the star groups, so give it only patterns with a few.
 #pragma once
 
 #include "keltools.h"
 
 #include <cstring>
+#include <vector>
 
 namespace fnmatch1_reference {
 
-enum bracket_result { BRACKET_MATCH, BRACKET_NOMATCH, BRACKET_MALFORMED };
+struct token {
+    enum kind_t { LITERAL, ANY, SET, NEVER, STARS, END } kind = LITERAL;
+    unsigned char c = 0;          // LITERAL: the character
+    bool slash_next = false;      // STARS: a "/" stands right after them
+    bool negated = false;         // SET: "[!" or "[^"
+    std::vector<signed char> lo, hi;  // SET: the ranges, case-folded
+};
 
-inline int fold(int c, int flags)
+inline unsigned char folded(unsigned char c, int flags)
 {
-    return (flags & FNMATCH1_CASEFOLD) && c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c;
+    if ((flags & FNMATCH1_CASEFOLD) && c >= 'A' && c <= 'Z')
+        return (unsigned char)(c + ('a' - 'A'));
+    return c;
 }
 
-inline bool escapes(int flags)
+// One character of a set at p, after a backslash when backslashes escape;
+// false at the end of the pattern.
+inline bool set_char(const char *&p, int flags, unsigned char *c)
 {
-    return !(flags & FNMATCH1_NOESCAPE);
+    *c = (unsigned char)*p++;
+    if (*c == '\\' && !(flags & FNMATCH1_NOESCAPE))
+        *c = (unsigned char)*p++;
+    return *c != '\0';
 }
 
-// A leading period that only a literal period may match.
-inline bool period_rule(const char *s, const char *start, int flags)
+// Reads the set that starts after "[" at p into t.  Returns where the pattern
+// goes on, or null when the pattern ends inside it (the "[" is then a plain
+// character).  A "/" inside under FNMATCH1_PATHNAME makes a set nothing matches.
+inline const char *read_set(const char *p, int flags, token *t)
 {
-    return (flags & FNMATCH1_PERIOD) && *s == '.' &&
-           (s == start || ((flags & FNMATCH1_PATHNAME) && s[-1] == '/'));
-}
-
-// Whether "?", "*" or "[" may not take the character at s at all.
-inline bool wildcard_refused(const char *s, const char *start, int flags)
-{
-    return *s == '\0' || (*s == '/' && (flags & FNMATCH1_PATHNAME)) || period_rule(s, start, flags);
-}
-
-// Evaluates the bracket expression that starts at p (just after "[") against
-// test; on a verdict *end is set just past its closing "]".
-inline bracket_result match_bracket(const char *p, int test, int flags, const char **end)
-{
-    bool negate = *p == '!' || *p == '^';
-    if (negate)
+    t->kind = token::SET;
+    t->negated = *p == '!' || *p == '^';
+    if (t->negated)
         p++;
-    signed char t = (signed char)fold(test, flags);
-    bool inside = false;
-    for (bool first = true; first || *p != ']'; first = false) {
-        int c = (unsigned char)*p++;
-        if (c == '\\' && escapes(flags))
-            c = (unsigned char)*p++;
-        if (c == '\0')
-            return BRACKET_MALFORMED;
-        if (c == '/' && (flags & FNMATCH1_PATHNAME))
-            return BRACKET_NOMATCH;
-        signed char lo = (signed char)fold(c, flags);
+    do {
+        unsigned char from, to;
+        if (!set_char(p, flags, &from))
+            return nullptr;
+        if (from == '/' && (flags & FNMATCH1_PATHNAME)) {
+            t->kind = token::NEVER;
+            return p;
+        }
+        to = from;
         if (p[0] == '-' && p[1] != '\0' && p[1] != ']') {
             p++;
-            int c2 = (unsigned char)*p++;
-            if (c2 == '\\' && escapes(flags))
-                c2 = (unsigned char)*p++;
-            if (c2 == '\0')
-                return BRACKET_MALFORMED;
-            signed char hi = (signed char)fold(c2, flags);
-            if (lo <= t && t <= hi)
-                inside = true;
-        } else if (lo == t) {
-            inside = true;
+            if (!set_char(p, flags, &to))
+                return nullptr;
         }
-    }
-    *end = p + 1;
-    return inside != negate ? BRACKET_MATCH : BRACKET_NOMATCH;
+        t->lo.push_back((signed char)folded(from, flags));
+        t->hi.push_back((signed char)folded(to, flags));
+    } while (*p != ']');
+    return p + 1;
 }
 
-inline int match(const char *p, const char *s, const char *start, int flags);
-
-// The pattern is at a run of stars.
-inline int match_star(const char *p, const char *s, const char *start, int flags)
+inline std::vector<token> tokens_of(const char *p, int flags)
 {
-    while (*p == '*')
-        p++;
-    if (period_rule(s, start, flags))
-        return FNMATCH1_NOMATCH;
-    if (*p == '\0') {
-        if (!(flags & FNMATCH1_PATHNAME) || (flags & FNMATCH1_LEADING_DIR) || !strchr(s, '/'))
-            return 0;
-        return FNMATCH1_NOMATCH;
+    std::vector<token> out;
+    while (*p != '\0') {
+        token t;
+        const char *after_set = *p == '[' ? read_set(p + 1, flags, &t) : nullptr;
+        if (*p == '*') {
+            while (*p == '*')
+                p++;
+            t.kind = token::STARS;
+            t.slash_next = *p == '/';
+        } else if (*p == '?') {
+            t.kind = token::ANY;
+            p++;
+        } else if (after_set) {
+            p = after_set;
+        } else {
+            t = token();  // also a "[" that the pattern ends inside
+            if (*p == '\\' && !(flags & FNMATCH1_NOESCAPE) && p[1] != '\0')
+                p++;
+            t.c = (unsigned char)*p++;
+        }
+        out.push_back(t);
     }
-    if (*p == '/' && (flags & FNMATCH1_PATHNAME)) {
-        s = strchr(s, '/');
-        return s ? match(p, s, start, flags) : FNMATCH1_NOMATCH;
+    out.push_back(token());
+    out.back().kind = token::END;
+    return out;
+}
+
+inline bool in_set(const token &t, unsigned char c, int flags)
+{
+    signed char x = (signed char)folded(c, flags);
+    bool inside = false;
+    for (size_t i = 0; i < t.lo.size(); i++)
+        inside = inside || (t.lo[i] <= x && x <= t.hi[i]);
+    return inside != t.negated;
+}
+
+// A period that only a literal period may take: at the start, or after a
+// "/" under FNMATCH1_PATHNAME.
+inline bool hidden_period(const char *s, const char *start, int flags)
+{
+    if (!(flags & FNMATCH1_PERIOD) || *s != '.')
+        return false;
+    return s == start || ((flags & FNMATCH1_PATHNAME) && s[-1] == '/');
+}
+
+inline bool matches_from(const std::vector<token> &t, size_t i, const char *s, const char *start, int flags);
+
+inline bool stars_match(const std::vector<token> &t, size_t i, const char *s, const char *start, int flags)
+{
+    bool pathname = flags & FNMATCH1_PATHNAME;
+    if (hidden_period(s, start, flags))
+        return false;
+    if (t[i + 1].kind == token::END)
+        return !pathname || (flags & FNMATCH1_LEADING_DIR) || !strchr(s, '/');
+    if (t[i].slash_next && pathname) {
+        const char *slash = strchr(s, '/');
+        return slash && matches_from(t, i + 1, slash, start, flags);
     }
     for (; *s != '\0'; s++) {
-        if (match(p, s, start, flags & ~FNMATCH1_PERIOD) == 0)
-            return 0;
-        if (*s == '/' && (flags & FNMATCH1_PATHNAME))
-            break;
+        if (matches_from(t, i + 1, s, start, flags & ~FNMATCH1_PERIOD))
+            return true;
+        if (*s == '/' && pathname)
+            return false;
     }
-    return FNMATCH1_NOMATCH;
+    return false;
 }
 
-inline int match(const char *p, const char *s, const char *start, int flags)
+inline bool matches_from(const std::vector<token> &t, size_t i, const char *s, const char *start, int flags)
 {
-    for (;;) {
-        int c = (unsigned char)*p++;
-        switch (c) {
-        case '\0':
-            if ((flags & FNMATCH1_LEADING_DIR) && *s == '/')
-                return 0;
-            return *s == '\0' ? 0 : FNMATCH1_NOMATCH;
-        case '?':
-            if (wildcard_refused(s, start, flags))
-                return FNMATCH1_NOMATCH;
-            s++;
+    for (;; i++, s++) {
+        const token &k = t[i];
+        if (k.kind == token::END)
+            return *s == '\0' || ((flags & FNMATCH1_LEADING_DIR) && *s == '/');
+        if (k.kind == token::STARS)
+            return stars_match(t, i, s, start, flags);
+        if (k.kind == token::LITERAL) {
+            if (*s == '\0' || folded((unsigned char)*s, flags) != folded(k.c, flags))
+                return false;
             continue;
-        case '*':
-            return match_star(p - 1, s, start, flags);
-        case '[': {
-            if (wildcard_refused(s, start, flags))
-                return FNMATCH1_NOMATCH;
-            const char *after = p;
-            bracket_result r = match_bracket(p, (unsigned char)*s, flags, &after);
-            if (r == BRACKET_NOMATCH)
-                return FNMATCH1_NOMATCH;
-            if (r == BRACKET_MATCH) {
-                p = after;
-                s++;
-                continue;
-            }
-            break;  // malformed: the "[" is an ordinary character
         }
-        case '\\':
-            if (escapes(flags)) {
-                if (*p != '\0')
-                    c = (unsigned char)*p++;
-            }
-            break;
-        default:
-            break;
-        }
-        if (*s == '\0' || fold(c, flags) != fold((unsigned char)*s, flags))
-            return FNMATCH1_NOMATCH;
-        s++;
+        // "?" and sets take any one character but the end, a "/" under
+        // FNMATCH1_PATHNAME and a hidden period.
+        if (*s == '\0' || (*s == '/' && (flags & FNMATCH1_PATHNAME)) || hidden_period(s, start, flags))
+            return false;
+        if (k.kind == token::NEVER || (k.kind == token::SET && !in_set(k, (unsigned char)*s, flags)))
+            return false;
     }
 }
 
 inline int fnmatch1(const char *pattern, const char *string, int flags)
 {
-    return match(pattern, string, string, flags);
+    std::vector<token> t = tokens_of(pattern, flags);
+    return matches_from(t, 0, string, string, flags) ? 0 : FNMATCH1_NOMATCH;
 }
 
 }  // namespace fnmatch1_reference

@@ -1,5 +1,5 @@
-// Array sort helpers: comparison functions, bracket, partial sorts, the
-// bounded heap and uniq2.
+// Array sort helpers: uniq, comparison functions, bracket, partial sorts,
+// the bounded heap and uniq2.
 
 #include "keltools.h"
 
@@ -31,6 +31,25 @@ int key_checking_cmp_integers(const void *a, const void *b)
 {
     key_always_second = key_always_second && b == search_key && a != search_key;
     return cmp_integers(a, b);
+}
+
+int calls = 0;
+
+int cmp_int(const void *a, const void *b)
+{
+    calls++;
+    int x = *(const int *)a, y = *(const int *)b;
+    return (x > y) - (x < y);
+}
+
+struct keyed {
+    int key;
+    int payload;
+};
+
+int cmp_key(const void *a, const void *b)
+{
+    return ((const keyed *)a)->key - ((const keyed *)b)->key;
 }
 
 }  // namespace
@@ -366,4 +385,34 @@ TEST(Uniq2, FullBatchesGoToTheEndLatestFirst)
     // 1a 1b 1c 1d 1e 2f: full batches "b c" then "d e"; the first ends the array.
     EXPECT_EQ(run("111112", &order), 2);
     EXPECT_EQ(order, "afdebc");
+}
+
+TEST(Uniq, KeepsTheFirstOfEachRunInOrder)
+{
+    std::vector<int> v = {1, 1, 2, 3, 3, 3, 4};
+    calls = 0;
+    ASSERT_EQ(uniq(v.data(), v.size(), sizeof(int), cmp_int), 4);
+    EXPECT_EQ(calls, 6);
+    EXPECT_EQ(std::vector<int>(v.begin(), v.begin() + 4), (std::vector<int>{1, 2, 3, 4}));
+
+    std::vector<int> same(5, 9);
+    EXPECT_EQ(uniq(same.data(), same.size(), sizeof(int), cmp_int), 1);
+
+    std::vector<int> unsorted = {1, 2, 1};
+    EXPECT_EQ(uniq(unsorted.data(), 3, sizeof(int), cmp_int), 3);
+    EXPECT_EQ(unsorted, (std::vector<int>{1, 2, 1}));
+
+    calls = 0;
+    EXPECT_EQ(uniq(nullptr, 0, sizeof(int), cmp_int), 0);
+    EXPECT_EQ(uniq(v.data(), 1, sizeof(int), cmp_int), 1);
+    EXPECT_EQ(calls, 0);
+}
+
+TEST(Uniq, RecordsEqualByKeyKeepTheFirstRecord)
+{
+    std::vector<keyed> v = {{1, 10}, {1, 11}, {2, 20}, {2, 21}, {2, 22}, {5, 50}};
+    ASSERT_EQ(uniq(v.data(), v.size(), sizeof(keyed), cmp_key), 3);
+    EXPECT_EQ(v[0].payload, 10);
+    EXPECT_EQ(v[1].payload, 20);
+    EXPECT_EQ(v[2].payload, 50);
 }

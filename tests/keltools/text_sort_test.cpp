@@ -299,7 +299,7 @@ TEST(SortFile, SingleChunkIsCopiedWhenItCannotBeRenamed)
     if (stat("/dev/shm", &shm) != 0 || stat(dir.path().c_str(), &here) != 0 || shm.st_dev == here.st_dev ||
         access("/dev/shm", W_OK) != 0)
         GTEST_SKIP() << "no second writable file system";
-    std::string tmp = "/dev/shm/sortfile_test." + std::to_string(getpid());
+    std::string tmp = "/dev/shm/text_sort_test." + std::to_string(getpid());
     std::filesystem::create_directory(tmp);
     write_file(dir.file("in"), "b\na\n");
     Outcome o = run_sortfile(dir.file("in"), dir.file("out"), 100, tmp);

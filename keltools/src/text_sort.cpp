@@ -1,0 +1,636 @@
+// text_sort: sortfile, the external sort of a text file by lines: sorted
+// chunks on disk, merged in passes of as many files as may be open at once.
+
+#include "compat.h"
+#include "keltools.h"
+#include "internal.h"
+#include "sort_internal.h"
+
+#include <errno.h>
+#include <fcntl.h>
+#include <limits.h>
+#include <stdint.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+using namespace keltools_internal;
+
+namespace {
+
+// A line with its length: bytes after a NUL in it belong to it too.
+struct LineRef {
+    const char *text;
+    size_t len;
+};
+
+// One external sort's names, settings and temporary files.
+struct TextSort {
+    const char *fn1, *fn2, *temp_path;
+    int (*compare)(const void *, const void *);
+    int msize;
+    unsigned pid;
+    bool byte_order;    // compare is cmp_str: lines are sorted and merged by their bytes
+    bool in_place;       // fn2 is the input itself
+    mode_t output_mode;  // permissions for an output that replaces fn2
+    unsigned next_number = 0;
+    std::vector<unsigned> on_disk;  // numbers of the chunk files that exist
+
+    std::string chunk_name(unsigned number) const
+    {
+        return format_name("%s/sortfile.%u.%u", temp_path, pid, number);
+    }
+
+    void forget(unsigned number) { on_disk.erase(std::find(on_disk.begin(), on_disk.end(), number)); }
+
+    // After a failure: no chunk file outlives the sort.
+    void remove_all_chunks()
+    {
+        for (unsigned number : on_disk) unlink(chunk_name(number).c_str());
+        on_disk.clear();
+    }
+};
+
+// Creates the next chunk file for writing; NULL after a warning.
+FILE *create_chunk(TextSort &ts, unsigned *number, std::string *name)
+{
+    *number = ts.next_number;
+    int fd = create_exclusive([&](unsigned n) { return ts.chunk_name(n); }, kTempNameSize, number, name);
+    FILE *f = fd >= 0 ? fdopen(fd, "wb") : NULL;
+    if (f == NULL) {
+        int err = errno;
+        if (fd >= 0) {
+            close(fd);
+            unlink(name->c_str());
+        }
+        warning1("cannot open chunk file %s (%s)\n", name->c_str(), strerror(err));
+        return NULL;
+    }
+    ts.next_number = *number + 1;
+    ts.on_disk.push_back(*number);
+    return f;
+}
+
+// Reads up to n bytes at offset, retrying short reads; -1 on an error.
+long long read_at(int fd, char *buf, long long n, long long offset)
+{
+    if (lseek(fd, (off_t)offset, SEEK_SET) < 0) return -1;
+    size_t got = keltools_internal::read_in_full(fd, buf, (size_t)n);
+    return got < (size_t)n && errno != 0 ? -1 : (long long)got;
+}
+
+/*
+ * Cuts the lines of the nb bytes in buf, as many as fit together with one
+ * pointer slot each: slot k (for the k-th line) is the k-th pointer-sized
+ * slot back from slot_end, so the taken lines' pointers form an array, last
+ * line first.  A line is taken only if its line feed was read and
+ * (line feed offset + 1) + (lines taken + 1) * pointer size <= msize;
+ * searching only below that bound keeps the scan out of the slots.  When
+ * the read reached the end of the input (at_end), a last line without a
+ * line feed counts as ending at nb, where its terminating NUL goes.
+ * slot_end is msize rounded up to a pointer's alignment (the buffer is
+ * allocated that large).  With refs, each line with its length is also
+ * listed there, in input order.  Returns the number of lines; *consumed
+ * gets their bytes.
+ */
+size_t cut_lines(char *buf, long long nb, bool at_end, int msize, char *slot_end, long long *consumed,
+                 std::vector<LineRef> *refs)
+{
+    const long long ptr = (long long)sizeof(char *);
+    size_t taken = 0;
+    long long start = 0;
+    for (;;) {
+        long long room = (long long)msize - (long long)(taken + 1) * ptr;  // line end must lie below
+        long long bound = std::min(room, nb);
+        if (bound <= start) break;
+        char *end = (char *)memchr(buf + start, '\n', (size_t)(bound - start));
+        if (end == NULL) {
+            if (!at_end || nb >= room) break;
+            end = buf + nb;  // the input's last line, without a line feed
+        }
+        *end = '\0';
+        ++taken;
+        ((char **)slot_end)[-(long)taken] = buf + start;
+        if (refs) refs->push_back({buf + start, (size_t)(end - (buf + start))});
+        start = end - buf + 1;
+        if (start > nb) start = nb;
+    }
+    *consumed = start;
+    return taken;
+}
+
+// Closes a stream; -1 after the warning "<what> <name> (<reason>)".
+int close_or_warn(FILE *f, const char *what, const char *name)
+{
+    if (fclose(f) == 0) return 0;
+    warning1("%s %s (%s)\n", what, name, strerror(errno));
+    return -1;
+}
+
+bool write_line(FILE *f, const char *text, size_t len)
+{
+    return fwrite_unlocked(text, 1, len, f) == len && putc_unlocked('\n', f) != EOF;
+}
+
+// Lines without a NUL inside: their length is their string length.
+bool write_strings(FILE *f, char *const *lines, size_t n)
+{
+    for (size_t i = 0; i < n; ++i) {
+        if (i + 16 < n) __builtin_prefetch(lines[i + 16]);
+        if (!write_line(f, lines[i], strlen(lines[i]))) return false;
+    }
+    return true;
+}
+
+bool write_refs(FILE *f, const std::vector<LineRef> &refs)
+{
+    for (const LineRef &r : refs)
+        if (!write_line(f, r.text, r.len)) return false;
+    return true;
+}
+
+/*
+ * A chunk's lines in sorted order.  Without a NUL in the chunk the pointer
+ * array is sorted in place: cmp_str by the radix sort, any other order by the
+ * library's qsort, so that lines it calls equal keep the arrangement qsort
+ * gives them.  A chunk with a NUL inside a line sorts its line list instead
+ * (the lengths cannot be told from the strings), stably by the comparison,
+ * which sees each line up to its first NUL: lines it ranks equal keep their
+ * input order.
+ */
+void sort_strings(const TextSort &ts, char **lines, size_t n, char *base)
+{
+    if (ts.byte_order) sort_lines_by_bytes(lines, n, base);
+    else qsort(lines, n, sizeof(char *), ts.compare);
+}
+
+void sort_refs(const TextSort &ts, std::vector<LineRef> &refs)
+{
+    std::stable_sort(refs.begin(), refs.end(),
+                     [&](const LineRef &a, const LineRef &b) { return ts.compare(&a.text, &b.text) < 0; });
+}
+
+// Sorts one chunk and writes it to a new chunk file; -1 after a warning.
+int write_chunk(TextSort &ts, char **lines, size_t n, char *base, std::vector<LineRef> *refs)
+{
+    if (refs) sort_refs(ts, *refs);
+    else sort_strings(ts, lines, n, base);
+    unsigned number;
+    std::string name;
+    FILE *f = create_chunk(ts, &number, &name);
+    if (f == NULL) return -1;
+    if (!(refs ? write_refs(f, *refs) : write_strings(f, lines, n))) {
+        warning1("cannot write to %s (%s)\n", name.c_str(), strerror(errno));
+        fclose(f);
+        return -1;
+    }
+    return close_or_warn(f, "cannot close", name.c_str());
+}
+
+// Cuts the input into sorted chunk files; -1 after a warning.
+int cut_chunks(TextSort &ts, int fd, char *buf, char *slot_end)
+{
+    long long offset = 0;
+    std::vector<LineRef> refs;
+    for (;;) {
+        long long nb = read_at(fd, buf, ts.msize, offset);
+        if (nb < 0) {
+            warning1("failed to seek/read on %s to %s\n", ts.fn1, insert_commas4(offset));
+            return -1;
+        }
+        if (nb == 0) return 0;
+        bool nul_inside = memchr(buf, '\0', (size_t)nb) != NULL;
+        refs.clear();
+        long long consumed;
+        size_t n = cut_lines(buf, nb, nb < ts.msize, ts.msize, slot_end, &consumed, nul_inside ? &refs : NULL);
+        if (n == 0) {
+            warning1("no lines came out! too long lines or too small buffer (%u bytes)\n", (unsigned)ts.msize);
+            return -1;
+        }
+        if (write_chunk(ts, (char **)slot_end - n, n, buf, nul_inside ? &refs : NULL) != 0) return -1;
+        offset += consumed;
+    }
+}
+
+/*
+ * Where the sorted lines go.  An output that is another file is written
+ * directly.  When the output is the input itself, the lines go to a new file
+ * beside it that replaces it only once complete, so that a failure at any
+ * point leaves the input as it was.
+ */
+struct Output {
+    FILE *f = NULL;
+    std::string temp;  // the file beside the input; empty when writing fn2 directly
+};
+
+// The name an in-place output replaces: the input's own path, links resolved.
+std::string in_place_target(const TextSort &ts)
+{
+    char *real = realpath(ts.fn2, NULL);
+    std::string target = real ? real : ts.fn2;
+    free(real);
+    return target;
+}
+
+// A new file beside the input, with the permissions of the input; out->f
+// stays null, with errno set, when it cannot be made.
+void open_beside_input(const TextSort &ts, Output *out)
+{
+    std::string target = in_place_target(ts);
+    size_t slash = target.rfind('/');
+    std::string dir = slash == std::string::npos ? "." : target.substr(0, slash);
+    unsigned number = ts.next_number;
+    auto name_of = [&](unsigned n) { return format_name("%s/sortfile.%u.%u", dir.c_str(), ts.pid, n); };
+    int fd = create_exclusive(name_of, (size_t)-1, &number, &out->temp);
+    if (fd < 0) return;
+    fchmod(fd, ts.output_mode);
+    out->f = fdopen(fd, "wb");
+    if (out->f == NULL) {
+        int err = errno;
+        close(fd);
+        unlink(out->temp.c_str());
+        errno = err;
+    }
+}
+
+// Opens the output; -1 (after a warning unless quiet) when it cannot be.
+int open_output(TextSort &ts, Output *out, bool quiet = false)
+{
+    if (ts.in_place) open_beside_input(ts, out);
+    // A directory that takes no new file leaves only the input itself to write.
+    if (out->f == NULL && (!ts.in_place || errno == EACCES || errno == EPERM)) {
+        out->temp.clear();
+        out->f = fopen(ts.fn2, "wb");
+    }
+    if (out->f == NULL) {
+        if (!quiet) warning1("failed to open %s (%s)\n", ts.fn2, strerror(errno));
+        return -1;
+    }
+    return 0;
+}
+
+// After a failure: the output is closed and a file beside the input removed.
+void abandon_output(Output *out)
+{
+    fclose(out->f);
+    if (!out->temp.empty()) unlink(out->temp.c_str());
+}
+
+// Closes the complete output and puts it in the input's place; -1 after a warning.
+int commit_output(const TextSort &ts, Output *out)
+{
+    if (close_or_warn(out->f, "failed to close", ts.fn2) != 0) {
+        if (!out->temp.empty()) unlink(out->temp.c_str());
+        return -1;
+    }
+    if (!out->temp.empty() && replace_file(out->temp.c_str(), in_place_target(ts).c_str()) != 0) {
+        warning1("failed to rename %s to %s (%s)\n", out->temp.c_str(), ts.fn2, strerror(errno));
+        unlink(out->temp.c_str());
+        return -1;
+    }
+    return 0;
+}
+
+int write_empty_output(const TextSort &ts)
+{
+    warning1("warning: empty input for sortfile (%s -> %s)\n", ts.fn1, ts.fn2);
+    FILE *out = fopen(ts.fn2, "wb");
+    if (out == NULL) {
+        warning1("failed to open %s (%s)\n", ts.fn2, strerror(errno));
+        return -1;
+    }
+    fclose(out);
+    return 0;
+}
+
+// Copies a file's bytes to the output; false when a read or a write fails.
+bool copy_stream(FILE *in, FILE *out, char *buf, size_t size)
+{
+    size_t got;
+    while ((got = fread(buf, 1, size, in)) > 0)
+        if (fwrite(buf, 1, got, out) != got) return false;
+    return !ferror(in);
+}
+
+// The single chunk becomes the output: renamed, or else copied (and kept).
+int finish_single_chunk(TextSort &ts, char *buf)
+{
+    unsigned number = ts.on_disk[0];
+    std::string name = ts.chunk_name(number);
+    chmod(name.c_str(), ts.output_mode);
+    if (replace_file(name.c_str(), ts.fn2) == 0) {
+        ts.forget(number);
+        return 0;
+    }
+    FILE *in = fopen(name.c_str(), "rb");
+    Output out;
+    if (in == NULL || open_output(ts, &out, true) != 0) {
+        warning1("failed to open %s or %s (%s)\n", name.c_str(), ts.fn2, strerror(errno));
+        if (in) fclose(in);
+        return -1;
+    }
+    if (!copy_stream(in, out.f, buf, (size_t)ts.msize)) {
+        warning1("error writing %s (%s)\n", ts.fn2, strerror(errno));
+        fclose(in);
+        abandon_output(&out);
+        return -1;
+    }
+    if (close_or_warn(in, "failed to close", name.c_str()) != 0) {
+        abandon_output(&out);
+        return -1;
+    }
+    if (commit_output(ts, &out) != 0) return -1;
+    ts.forget(number);  // the copied chunk stays where it is
+    return 0;
+}
+
+/*
+ * A chunk file being merged: its reader and current line (null once the
+ * chunk is exhausted).  Chunk files end every line with a line feed, so a
+ * line's length runs to the byte before the reader's next line.  Under a
+ * comparison other than the byte order, rank counts the lines of the chunk
+ * the comparison calls equal, up to and including the current one (the
+ * previous line is kept to tell).
+ */
+struct ChunkReader {
+    linebuf_t lb;
+    char *line;
+    size_t len;
+    uint64_t head;  // byte order: the line's first eight bytes, as head_of gives them
+    unsigned rank;
+    std::string previous;
+};
+
+// A line's first eight bytes as a big-endian number, the bytes from its
+// first NUL or its end on cleared: lines whose heads differ are ordered by
+// them as strcmp orders them.
+inline uint64_t head_of(const char *line, size_t len)
+{
+    uint64_t w = 0;
+    memcpy(&w, line, std::min(len, sizeof w));
+    return __builtin_bswap64(clear_from_nul(le64toh(w)));
+}
+
+// strcmp's order over the readers' current lines, ties to the lower chunk
+// (an earlier part of the input); most pairs differ in their heads and need
+// no look at the lines themselves.
+struct ByteKey {
+    const ChunkReader *rd;
+    bool done(int i) const { return rd[i].line == NULL; }
+    int operator()(int a, int b) const
+    {
+        if (rd[a].head != rd[b].head) return rd[a].head < rd[b].head ? -1 : 1;
+        return strcmp(rd[a].line, rd[b].line);
+    }
+};
+
+/*
+ * Any other order: lines it calls equal go by rank, then by chunk.  This is
+ * the order of merge steps that each write every current line equal to the
+ * smallest, in chunk order, and then advance those chunks: the k-th of a
+ * run of equal lines of every chunk comes out in step k.
+ */
+struct UserKey {
+    const ChunkReader *rd;
+    int (*compare)(const void *, const void *);
+    bool done(int i) const { return rd[i].line == NULL; }
+    int operator()(int a, int b) const
+    {
+        int c = compare(&rd[a].line, &rd[b].line);
+        return c != 0 ? c : three_way(rd[a].rank, rd[b].rank);
+    }
+};
+
+// Takes the reader's next line (rc 0), or marks it exhausted (rc 1).
+void take_line(const TextSort &ts, ChunkReader *r, int rc)
+{
+    if (rc == 1) {
+        r->line = NULL;
+        return;
+    }
+    r->len = (size_t)(r->lb.buf + r->lb.ns - 1 - r->line);
+    if (ts.byte_order) {
+        r->head = head_of(r->line, r->len);
+        return;
+    }
+    const char *previous = r->previous.c_str();
+    r->rank = r->rank > 0 && ts.compare(&previous, &r->line) == 0 ? r->rank + 1 : 1;
+}
+
+// Fetches chunk i's next line; -1 after a warning.
+int advance_chunk(const TextSort &ts, ChunkReader *rd, int i)
+{
+    ChunkReader *r = &rd[i];
+    if (!ts.byte_order) r->previous.assign(r->line, r->len);
+    int rc = linebuf_nextline(&r->lb, &r->line);
+    if (rc == -1) {
+        warning1("error fetching next line from chunk %d\n", i);
+        return -1;
+    }
+    take_line(ts, r, rc);
+    return 0;
+}
+
+// Opens a chunk file and fetches its first line; -1 after a warning, with
+// the reader closed.
+int open_chunk(const TextSort &ts, ChunkReader *r, unsigned number, int bufsize)
+{
+    std::string name = ts.chunk_name(number);
+    FILE *f = fopen(name.c_str(), "rb");
+    if (f == NULL) {
+        warning1("failed to open %s (%s)\n", name.c_str(), strerror(errno));
+        return -1;
+    }
+    int rc = linebuf_init(&r->lb, f, bufsize);
+    if (rc != 0) {
+        fclose(f);
+        warning1("failed to open linebuf for %s; rc=%d\n", name.c_str(), rc);
+        return -1;
+    }
+    r->rank = 0;
+    rc = linebuf_nextline(&r->lb, &r->line);
+    if (rc == -1) {
+        linebuf_close(&r->lb);
+        warning1("error fetching first line from %s\n", name.c_str());
+        return -1;
+    }
+    take_line(ts, r, rc);
+    return 0;
+}
+
+template <typename Key>
+int merge_lines(const TextSort &ts, ChunkReader *rd, int n, Key key, FILE *out, const char *out_name)
+{
+    auto tree = tournament(n, key);
+    for (;;) {
+        int w = tree.winner();
+        if (rd[w].line == NULL) return 0;
+        if (!write_line(out, rd[w].line, rd[w].len)) {
+            warning1("error writing %s (%s)\n", out_name, strerror(errno));
+            return -1;
+        }
+        if (advance_chunk(ts, rd, w) != 0) return -1;
+        tree.replay_winner();
+    }
+}
+
+/*
+ * Merges the chunk files listed into out and removes them; -1 after a
+ * warning.  Each reader starts with an equal share of the budget, at least
+ * 1024 bytes.
+ */
+int merge_chunks(TextSort &ts, const std::vector<unsigned> &numbers, FILE *out, const char *out_name)
+{
+    const int n = (int)numbers.size();
+    std::vector<ChunkReader> rd((size_t)n);
+    int bufsize = std::max(ts.msize / n, 1024);
+    for (int i = 0; i < n; ++i) {
+        if (open_chunk(ts, &rd[i], numbers[i], bufsize) != 0) {
+            for (int j = 0; j < i; ++j) linebuf_close(&rd[j].lb);
+            return -1;
+        }
+    }
+    int rc = ts.byte_order ? merge_lines(ts, rd.data(), n, ByteKey{rd.data()}, out, out_name)
+                           : merge_lines(ts, rd.data(), n, UserKey{rd.data(), ts.compare}, out, out_name);
+    for (int i = 0; i < n; ++i) linebuf_close(&rd[i].lb);
+    if (rc != 0) return -1;
+    for (unsigned number : numbers) {
+        xunlink("%s/sortfile.%u.%u", ts.temp_path, ts.pid, number);
+        ts.forget(number);
+    }
+    return 0;
+}
+
+// Merges the chunk files listed into one new chunk file, whose number goes
+// to *number; -1 after a warning.
+int merge_into_chunk(TextSort &ts, const std::vector<unsigned> &group, unsigned *number)
+{
+    std::string name;
+    FILE *f = create_chunk(ts, number, &name);
+    if (f == NULL) return -1;
+    if (merge_chunks(ts, group, f, name.c_str()) != 0) {
+        fclose(f);
+        return -1;
+    }
+    return close_or_warn(f, "cannot close", name.c_str());
+}
+
+/*
+ * One pass over the chunk files: consecutive groups of up to fan_in files are
+ * merged into one file each, in their place, but only as many as it takes to
+ * leave fan_in files for the final merge, so that as few lines as possible
+ * are written twice.  -1 after a warning.
+ */
+int merge_pass(TextSort &ts, std::vector<unsigned> *order, size_t fan_in)
+{
+    std::vector<unsigned> merged;
+    for (size_t at = 0; at < order->size();) {
+        size_t left = merged.size() + (order->size() - at);
+        size_t take = left > fan_in ? std::min({fan_in, left - fan_in + 1, order->size() - at}) : 1;
+        std::vector<unsigned> group(order->begin() + (long)at, order->begin() + (long)(at + take));
+        at += take;
+        unsigned number = group[0];
+        if (take > 1 && merge_into_chunk(ts, group, &number) != 0) return -1;
+        merged.push_back(number);
+    }
+    order->swap(merged);
+    return 0;
+}
+
+/*
+ * Merges all chunk files into the output, in passes of at most merge_fan_in()
+ * files.  Under the byte order the output does not depend on how the lines
+ * were grouped; under another order, lines it calls equal but that differ
+ * come out of a single pass as its merge steps give them, and of several
+ * passes in the order the groups give them.
+ */
+int merge_all_chunks(TextSort &ts)
+{
+    std::vector<unsigned> order = ts.on_disk;
+    const size_t fan_in = (size_t)merge_fan_in();
+    while (order.size() > fan_in)
+        if (merge_pass(ts, &order, fan_in) != 0) return -1;
+    Output out;
+    if (open_output(ts, &out) != 0) return -1;
+    if (merge_chunks(ts, order, out.f, ts.fn2) != 0) {
+        abandon_output(&out);
+        return -1;
+    }
+    return commit_output(ts, &out);
+}
+
+bool same_file(const char *fn1, const char *fn2)
+{
+    struct stat in, out;
+    return stat(fn1, &in) == 0 && stat(fn2, &out) == 0 && in.st_dev == out.st_dev && in.st_ino == out.st_ino;
+}
+
+// The permissions an output that replaces fn2 gets: those of the file there,
+// else those a newly created file would get.
+mode_t output_mode(const char *fn2)
+{
+    struct stat st;
+    if (stat(fn2, &st) == 0) return st.st_mode & 07777;
+    mode_t mask = umask(0);
+    umask(mask);
+    return 0666 & ~mask;
+}
+
+// Cuts, sorts and merges, releasing buf once it is no longer needed; -1
+// after a warning, with chunk files possibly left for the caller to remove.
+int sort_text(TextSort &ts, int fd, char *buf, size_t alloc)
+{
+    int rc = cut_chunks(ts, fd, buf, buf + alloc);
+    close(fd);
+    size_t chunks = ts.on_disk.size();
+    if (rc == 0 && chunks == 1) rc = finish_single_chunk(ts, buf);
+    free(buf);
+    if (rc != 0 || chunks == 1) return rc;
+    if (chunks == 0) return write_empty_output(ts);
+    return merge_all_chunks(ts);
+}
+
+}  // namespace
+
+/*
+ * sortfile: the input is cut into chunks of at most msize bytes (lines and
+ * their pointers together), each sorted and written to a chunk file; the
+ * chunk files are then merged into the output.  The input is closed before
+ * the output is opened, and an output that is the input replaces it only
+ * when complete.  On a failure no chunk file is left.
+ */
+int sortfile(const char *fn1, const char *fn2, int (*compare)(const void *, const void *),
+             int msize, const char *temp_path)
+{
+    xopen_std_fds();  // no temporary file may take a standard descriptor
+    TextSort ts{fn1, fn2, temp_path, compare, msize, (unsigned)getpid(), compare == cmp_str, false, 0644, 0, {}};
+    if (msize <= 0) {
+        warning1("invalid msize %d in sortfile()\n", msize);
+        return -1;
+    }
+    // Rounded up so that the pointer slots at the end are aligned, plus
+    // room for an eight-byte read that starts just before the end.
+    size_t alloc = ((size_t)msize + sizeof(char *) - 1) / sizeof(char *) * sizeof(char *);
+    char *buf = (char *)malloc(alloc + 8);
+    if (buf == NULL) {
+        warning1("cannot allocate %d bytes\n", msize);
+        return -1;
+    }
+    int fd = open(fn1, O_RDONLY | O_BINARY);
+    if (fd < 0) {
+        warning1("failed to open %s (%s)\n", fn1, strerror(errno));
+        free(buf);
+        return -1;
+    }
+    ts.in_place = same_file(fn1, fn2);
+    ts.output_mode = output_mode(fn2);
+    int rc = sort_text(ts, fd, buf, alloc);
+    if (rc != 0) ts.remove_all_chunks();
+    return rc;
+}
