@@ -2,9 +2,8 @@
 // positions, trades left out, and the page as XML.  Every expected figure
 // is worked out by hand in the comment beside it.
 
-#define main varnock_main
-#include "../../varnock/varnock.cpp"
-#undef main
+#include "profit_page.h"
+#include "records.h"
 
 #include "test_support.h"
 
@@ -28,14 +27,17 @@ std::string convert(const std::string &in, const char *from, const char *to)
     return out;
 }
 
+// The names of the trades, shared as the import shares them.
+trade_store_t names = {};
+
 transaction_t trade(const char *when, int64_t no, const char *stock, int direction, double price, double amount,
                     double fee = 0)
 {
     transaction_t t{};
     sscanf(when, "%d.%d.%d %d:%d:%d", &t.d, &t.mo, &t.y, &t.h, &t.mi, &t.s);
     t.no = no;
-    t.stock = text_copy(stock);  // shared copies, as the import makes them
-    t.ticker = text_copy("T");
+    t.stock = text_copy(&names.texts, stock);  // shared copies, as the import makes them
+    t.ticker = text_copy(&names.texts, "T");
     t.direction = direction;
     t.price = price;
     t.amount = amount;
@@ -50,7 +52,7 @@ std::string page_bytes(const std::vector<transaction_t> &trades)
 {
     kt_test::TempDir dir;
     FILE *fp = fopen(dir.file("page").c_str(), "wb");
-    produce_profit_page(fp, trades.data(), (int)trades.size());
+    produce_profit_page(fp, trades.data(), (int)trades.size(), names.ranks);
     fclose(fp);
     return kt_test::read_file(dir.file("page"));
 }
@@ -58,7 +60,7 @@ std::string page_bytes(const std::vector<transaction_t> &trades)
 // The page over trades, in UTF-8, with the names ranked as a run ranks them.
 std::string page(const std::vector<transaction_t> &trades)
 {
-    rank_texts();
+    rank_texts(&names);
     return convert(page_bytes(trades), "CP1251", "UTF-8");
 }
 
