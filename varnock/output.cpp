@@ -113,12 +113,7 @@ void write_trade_line(FILE *fp, const transaction_t *T)
 {
     char line[1100];
     char *o = line;
-    o = put_int(o, T->d, 2), *o++ = '.';
-    o = put_int(o, T->mo, 2), *o++ = '.';
-    o = put_int(o, T->y, 4), *o++ = ' ';
-    o = put_int(o, T->h, 2), *o++ = ':';
-    o = put_int(o, T->mi, 2), *o++ = ':';
-    o = put_int(o, T->s, 2), *o++ = ' ';
+    o = put_date_time(o, T), *o++ = ' ';
     char order[24];
     size_t order_len = (size_t)(put_uint(order, (uint64_t)T->order) - order);   // as insert_commas6 gives it
     o = put_text(o, order, order_len, 15), *o++ = ' ';

@@ -101,6 +101,17 @@ static inline char *put_text(char *o, const char *s, size_t len, int width)
     return o + len;
 }
 
+// Appends the date and time of t as "%02d.%02d.%04d %02d:%02d:%02d" would.
+static inline char *put_date_time(char *o, const transaction_t *t)
+{
+    o = put_int(o, t->d, 2), *o++ = '.';
+    o = put_int(o, t->mo, 2), *o++ = '.';
+    o = put_int(o, t->y, 4), *o++ = ' ';
+    o = put_int(o, t->h, 2), *o++ = ':';
+    o = put_int(o, t->mi, 2), *o++ = ':';
+    return put_int(o, t->s, 2);
+}
+
 // Writes v as printf("%.*f", places, v) writes it, places 0 to 6, into o,
 // which needs room for 330 characters; ends the text with a NUL and returns
 // the end.

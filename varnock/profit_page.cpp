@@ -15,10 +15,6 @@
 #include <cstring>
 #include <initializer_list>
 
-#ifndef VARNOCK_VERSION
-#error "VARNOCK_VERSION comes from the build (the project version)"
-#endif
-
 // Page literals (Windows-1251).
 static const char pf_by_years[] = "\xC8\xF2\xEE\xE3\xE8 \xEF\xEE \xE3\xEE\xE4\xE0\xEC";  // "Итоги по годам"
 static const char pf_closed_in[] = "\xC7\xE0\xEA\xF0\xFB\xF2\xFB\xE5 \xEF\xEE\xE7\xE8\xF6\xE8\xE8 "
@@ -155,11 +151,8 @@ static void write_skipped(FILE *fp, const profit_book_t &book)
 void produce_profit_page(FILE *fp, const transaction_t *T, int n, const text_ranks_t &ranks)
 {
     write_report_header(fp);
-    int32_t y1 = T[0].y, y2 = T[0].y;
-    for (int i = 1; i < n; i++) {
-        y1 = std::min(y1, T[i].y);
-        y2 = std::max(y2, T[i].y);
-    }
+    int32_t y1, y2;
+    year_span(T, n, &y1, &y2);
     if (y1 == y2)
         write_format(fp, "<h1>%s%d</h1>\n", pf_heading, y1);
     else
@@ -172,9 +165,7 @@ void produce_profit_page(FILE *fp, const transaction_t *T, int n, const text_ran
     write_open_table(fp, book);
     write_chart(fp, book, total, y1, y2);
     write_skipped(fp, book);
-    // The report pages' footer, with its empty elements closed.
-    write_texts(fp, "<hr />\n<p>", ru_generated, " ", datetime(), "<br />\n");
-    write_texts(fp, "Varnock " VARNOCK_VERSION "</p>\n</body>\n</html>\n");
+    write_report_footer(fp, true);
 }
 
 // Writes "profit.html" from the unique trades, each fill on its own.

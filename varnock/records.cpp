@@ -10,6 +10,17 @@
 #include <cstring>
 #include <vector>
 
+void year_span(const transaction_t *T, int n, int32_t *first, int32_t *last)
+{
+    int32_t y1 = T[0].y, y2 = T[0].y;
+    for (int i = 1; i < n; i++) {
+        y1 = std::min(y1, T[i].y);
+        y2 = std::max(y2, T[i].y);
+    }
+    *first = y1;
+    *last = y2;
+}
+
 static const int initial_capacity = 16384;
 
 void allocate_trades(trade_store_t *A)

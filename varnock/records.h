@@ -54,6 +54,9 @@ typedef struct {
     text_ranks_t ranks;
 } trade_store_t;
 
+// The first and last years of T[0..n), n >= 1.
+void year_span(const transaction_t *T, int n, int32_t *first, int32_t *last);
+
 // Gives the store room for 16384 records, none in use.
 void allocate_trades(trade_store_t *A);
 // The slot at index nt, growing the array when it is full.

@@ -43,12 +43,7 @@ static void write_trade_row(FILE *fp, const transaction_t *t, const transaction_
 {
     char row[4096];   // the longest texts: 6 x 11 date digits, 330 price, 330 + 2 x 460 money
     char *o = put_literal(row, "<tr><td>");
-    o = put_int(o, t->d, 2), *o++ = '.';
-    o = put_int(o, t->mo, 2), *o++ = '.';
-    o = put_int(o, t->y, 4), *o++ = ' ';
-    o = put_int(o, t->h, 2), *o++ = ':';
-    o = put_int(o, t->mi, 2), *o++ = ':';
-    o = put_int(o, t->s, 2);
+    o = put_date_time(o, t);
     o = put_literal(o, "</td><td align=right>");
     o = put_fixed(o, t->price, 4, 0);
     o = put_literal(o, "</td><td align=right>");
@@ -114,21 +109,20 @@ void write_report_header(FILE *fp)
                 ru_report_title, "</title>\n</head>\n<body>\n");
 }
 
-// The end of every page: the time of writing and the program's name.
-static void write_report_footer(FILE *fp)
+void write_report_footer(FILE *fp, bool xml)
 {
-    write_texts(fp, "<hr>\n<p>", ru_generated, " ", datetime(), "<br>\n");
+    if (xml)
+        write_texts(fp, "<hr />\n<p>", ru_generated, " ", datetime(), "<br />\n");
+    else
+        write_texts(fp, "<hr>\n<p>", ru_generated, " ", datetime(), "<br>\n");
     write_texts(fp, "Varnock " VARNOCK_VERSION "</p>\n</body>\n</html>\n");
 }
 
 // The page's heading: the year of T[0..nt), or the first and last years.
 static void write_years_heading(FILE *fp, const transaction_t *T, int nt)
 {
-    int y1 = T[0].y, y2 = T[0].y;
-    for (int i = 1; i < nt; i++) {
-        y1 = std::min(y1, T[i].y);
-        y2 = std::max(y2, T[i].y);
-    }
+    int32_t y1, y2;
+    year_span(T, nt, &y1, &y2);
     char first[16], last[16];
     *put_int(first, y1, 1) = 0;
     *put_int(last, y2, 1) = 0;
@@ -166,7 +160,7 @@ void produce_report(FILE *fp, transaction_t *T, int nt)
         produce_stock_report(fp, T + i, j - i);
     }
     write_statistics(fp, T, nt);
-    write_report_footer(fp);
+    write_report_footer(fp, false);
 }
 
 // Writes "report-<year>.html" for every year present, in ascending order,

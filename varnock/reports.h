@@ -18,6 +18,9 @@ inline constexpr char ru_generated[] = "\xCE\xF2\xF7\xE5\xF2 \xF1\xF4\xEE\xF0\xE
 void produce_stock_report(FILE *fp, transaction_t *T, int nt);
 // The head of every page, through "<body>\n".
 void write_report_header(FILE *fp);
+// The end of every page: the time of writing and the program's name; with
+// xml its empty elements are closed, as the profit page has them.
+void write_report_footer(FILE *fp, bool xml);
 // One whole page over T[0..nt), nt >= 1, whose records of one stock stand
 // together: header, years covered, a section per stock run, statistics and
 // a footer with the time of writing.
