@@ -142,38 +142,6 @@ TEST(Orderings, SortsAgreeWithTheComparisonFunctions)
     free_trade_store(&store);
 }
 
-// The sorts by name go by the ranks of the shared copies; a name that is no
-// ranked copy sends the whole array to the comparison function.
-TEST(Orderings, SortByNameKeepsEveryRecordWhateverThePath)
-{
-    std::mt19937 gen(31);
-    trade_store_t store = {};
-    const char *shared[] = {text_copy(&store.texts, "Beta"), text_copy(&store.texts, "\xc0\xeb\xfc\xf4\xe0"),
-                            text_copy(&store.texts, "Alpha"), text_copy(&store.texts, "Alpha ")};
-    rank_texts(&store);
-    for (int mixed = 0; mixed < 2; mixed++) {
-        std::vector<transaction_t> v;
-        for (int i = 0; i < 3000; i++) {
-            int hour = gen() % 40 ? (int)(gen() % 24) : (int)gen();   // some times out of the usual range
-            v.push_back(trade(i, (int64_t)(gen() % 100), shared[gen() % 4], 1, 1, 1, 0, 2012 + (int)(gen() % 3),
-                              1 + (int)(gen() % 12), 1 + (int)(gen() % 28), hour));
-        }
-        if (mixed)
-            v[1234].stock = (char *)"Alpha";   // not a shared copy
-        auto w = v;
-        sort_by_stock(w.data(), (int)w.size(), store.ranks);
-        for (size_t i = 1; i < w.size(); i++)
-            ASSERT_LE(cmp_transaction_stock(&w[i - 1], &w[i]), 0) << i;
-        std::multiset<int64_t> before_sort, after_sort;
-        for (size_t i = 0; i < v.size(); i++) {
-            before_sort.insert(v[i].no * 7 + v[i].h);
-            after_sort.insert(w[i].no * 7 + w[i].h);
-        }
-        EXPECT_TRUE(before_sort == after_sort);
-    }
-    free_trade_store(&store);
-}
-
 TEST(Orderings, SortOfRunsMergesThem)
 {
     std::mt19937 gen(37);

@@ -2,6 +2,7 @@
 // positions, trades left out, and the page as XML.  Every expected figure
 // is worked out by hand in the comment beside it.
 
+#include "profit.h"
 #include "profit_page.h"
 #include "records.h"
 
@@ -218,6 +219,23 @@ TEST(ProfitLots, NamesThatDifferInCaseAreTwoSecurities)
     EXPECT_EQ(table(p, "y2013"), (rows_t{{"SBER (T)", "10", "120.00", "110.00", "0.00", "10.00"},
                                          {"Sber (T)", "10", "130.00", "100.00", "0.00", "30.00"},
                                          {"Итого", "", "250.00", "210.00", "0.00", "40.00"}}));
+}
+
+// The chart's days since 1970: before 1970 they round down, out-of-range
+// months and days carry over, and years far beyond tm_year still count.
+TEST(ProfitChart, DaysSince1970)
+{
+    EXPECT_EQ(civil_day(1970, 1, 1), 0);
+    EXPECT_EQ(civil_day(1969, 12, 31), -1);
+    EXPECT_EQ(civil_day(1968, 1, 1), -731);
+    EXPECT_EQ(civil_day(1600, 1, 1), -135140);
+    EXPECT_EQ(civil_day(1, 1, 1), -719162);
+    EXPECT_EQ(civil_day(2000, 3, 1), 11017);
+    EXPECT_EQ(civil_day(2013, 2, 29), civil_day(2013, 3, 1));
+    EXPECT_EQ(civil_day(1970, 13, 1), 365);
+    EXPECT_EQ(civil_day(1970, 1, 0), -1);
+    EXPECT_EQ(civil_day(INT32_MIN, 1, 1) + 146097, civil_day((int64_t)INT32_MIN + 400, 1, 1));
+    EXPECT_EQ(civil_day((int64_t)INT32_MAX + 1, 1, 1) - 146097, civil_day((int64_t)INT32_MAX - 399, 1, 1));
 }
 
 TEST(ProfitPage, IsWellFormedXmlApartFromTheDocumentType)
