@@ -14,6 +14,23 @@
 #include <emmintrin.h>
 #endif
 
+// The bytes equal to c among the 16 at p, as bits (bit k for p[k]): one
+// compare of a vector where the processor has SSE2, a loop elsewhere.
+#ifdef __SSE2__
+static inline unsigned byte_mask16(const char *p, char c)
+{
+    return (unsigned)_mm_movemask_epi8(_mm_cmpeq_epi8(_mm_loadu_si128((const __m128i *)p), _mm_set1_epi8(c)));
+}
+#else
+static inline unsigned byte_mask16(const char *p, char c)
+{
+    unsigned mask = 0;
+    for (int k = 0; k < 16; k++)
+        mask |= (unsigned)(p[k] == c) << k;
+    return mask;
+}
+#endif
+
 // Number conversions of the row parser: they give exactly what the scan
 // format "%d", strtoq1() and atof() give.  The integers are strtoq1's, with
 // the common short cells read inline: the call costs more than such a cell
@@ -126,15 +143,11 @@ double to_double(const char *s)
 // First byte c in [p, end), or null; sixteen bytes at a time where it can.
 static inline const char *find_byte(const char *p, const char *end, char c)
 {
-#ifdef __SSE2__
-    const __m128i needle = _mm_set1_epi8(c);
     while (end - p >= 16) {
-        unsigned m = (unsigned)_mm_movemask_epi8(_mm_cmpeq_epi8(_mm_loadu_si128((const __m128i *)p), needle));
-        if (m)
+        if (unsigned m = byte_mask16(p, c))
             return p + __builtin_ctz(m);
         p += 16;
     }
-#endif
     for (; p < end; p++)
         if (*p == c)
             return p;
@@ -158,16 +171,11 @@ typedef struct {
 static inline uint64_t lt_mask(const char *p, const char *end)
 {
     uint64_t mask = 0;
-#ifdef __SSE2__
     if (end - p >= 64) {
-        const __m128i lt = _mm_set1_epi8('<');
-        for (int k = 0; k < 4; k++) {
-            __m128i bytes = _mm_loadu_si128((const __m128i *)(p + 16 * k));
-            mask |= (uint64_t)(unsigned)_mm_movemask_epi8(_mm_cmpeq_epi8(bytes, lt)) << (16 * k);
-        }
+        for (int k = 0; k < 4; k++)
+            mask |= (uint64_t)byte_mask16(p + 16 * k, '<') << (16 * k);
         return mask;
     }
-#endif
     for (int k = 0; k < 64 && p + k < end; k++)
         if (p[k] == '<')
             mask |= 1ULL << k;
