@@ -78,5 +78,6 @@ int main(int argc, char **argv)
     write_profit(fills, store.ranks);
     warning1("success\n");
     wait_for_enter();
+    free_trade_store(&store);
     return 0;
 }

@@ -76,7 +76,7 @@ char *text_copy(text_table_t *texts, const char *s)
         text_table_grow(texts);
     size_t k = text_hash(s, len) & (texts->size - 1);
     for (char *t; (t = texts->slot[k]); k = (k + 1) & (texts->size - 1))
-        if (strcmp(t, s) == 0)
+        if (cmp_names(t, s) == 0)
             return t;
     char *copy = (char *)xmalloc(len + 1);
     memcpy(copy, s, len);
