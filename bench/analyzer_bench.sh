@@ -10,12 +10,10 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
 build=${BUILD_DIR:-build-release}
-cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release -DKELTOOLS_TESTS=OFF >/dev/null
-cmake --build "$build" -j2 --target varnock >/dev/null
+cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release -DKELTOOLS_TESTS=OFF -DKELTOOLS_BENCH=ON >/dev/null
+cmake --build "$build" -j2 --target varnock analyzer_gen analyzer_floor >/dev/null
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
-g++ -O2 -std=c++20 -o "$work/gen" bench/analyzer_gen.cpp
-g++ -O2 -std=c++20 -o "$work/floor" bench/analyzer_floor.cpp
 
 # Best of three runs: prints "wall_seconds cpu_seconds peak_kb" (CPU time is
 # user plus system time, which other load on the machine disturbs less).
@@ -42,11 +40,11 @@ printf '%9s %7s %8s %8s %8s %6s %8s %8s %6s %8s %8s %9s\n' rows MB largest floor
 prev_rows="" prev_time=""
 for rows in "${rows_list[@]}"; do
     dir=$work/d$rows
-    "$work/gen" "$dir" "$rows" 4 1
+    "$root/$build/bench/analyzer_gen" "$dir" "$rows" 4 1
     mb=$(du -cb "$dir"/sdelki*.xls | awk 'END{printf "%.1f", $1/1048576}')
     largest=$(ls -l "$dir"/sdelki*.xls | awk '{if ($5 > m) m = $5} END{print m}')
-    read -r floor_s floor_cpu _ < <(cd "$dir" && measure "$work/floor")
-    read -r run_s run_cpu peak_kb < <(cd "$dir" && measure "$root/$build/varnock")
+    read -r floor_s floor_cpu _ < <(cd "$dir" && measure "$root/$build/bench/analyzer_floor")
+    read -r run_s run_cpu peak_kb < <(cd "$dir" && measure "$root/$build/varnock/varnock")
     records=$(wc -l <"$dir/imported.txt")
     ratio=$(awk "BEGIN{printf \"%.2f\", $run_s / ($floor_s > 0 ? $floor_s : 0.01)}")
     cpu_ratio=$(awk "BEGIN{printf \"%.2f\", $run_cpu / ($floor_cpu > 0 ? $floor_cpu : 0.01)}")

@@ -10,26 +10,22 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
 build=${BUILD_DIR:-build-release}
-cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release -DKELTOOLS_TESTS=OFF >/dev/null
-cmake --build "$build" -j2 --target varnock >/dev/null
-version=$(sed -n 's/^project([^)]*VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
+cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release -DKELTOOLS_TESTS=OFF -DKELTOOLS_BENCH=ON >/dev/null
+cmake --build "$build" -j2 --target varnock analyzer_gen profit_bench >/dev/null
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
-g++ -O2 -std=c++20 -o "$work/gen" bench/analyzer_gen.cpp
-g++ -std=c++20 -O2 -Wall -Wextra -DVARNOCK_VERSION=\"${version:-bench}\" -Ikeltools/include \
-    bench/profit_bench.cpp "$build/libkeltools.a" -o "$work/profit_bench"
 rows_list=("$@")
 [[ ${#rows_list[@]} -eq 0 ]] && rows_list=(200000)
 for rows in "${rows_list[@]}"; do
     dir=$work/d$rows
-    "$work/gen" "$dir" "$rows" 4 1
+    "$build/bench/analyzer_gen" "$dir" "$rows" 4 1
     echo "$rows rows:"
     for _ in 1 2 3; do
-        (cd "$dir" && "$work/profit_bench" </dev/null 2>/dev/null)
+        (cd "$dir" && "$root/$build/bench/profit_bench" </dev/null 2>/dev/null)
     done
     for _ in 1 2 3; do
         start=$(date +%s%N)
-        (cd "$dir" && "$root/$build/varnock" </dev/null >/dev/null 2>&1)
+        (cd "$dir" && "$root/$build/varnock/varnock" </dev/null >/dev/null 2>&1)
         end=$(date +%s%N)
         awk "BEGIN{printf \"  whole varnock run: %.3f s, profit.html %d bytes\n\", ($end - $start) / 1e9, $(stat -c %s "$dir/profit.html")}"
     done

@@ -7,9 +7,8 @@
 //
 //   reports_bench [records]      (default 200000)
 
-#define main varnock_main
-#include "../varnock/varnock.cpp"
-#undef main
+#include "records.h"
+#include "reports.h"
 
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -49,6 +48,7 @@ int main(int argc, char **argv)
     std::vector<std::string> names;
     for (int k = 0; k < 40; k++)
         names.push_back((k % 2 ? "\xC0\xEA\xF6\xE8\xFF-" : "Stock-") + std::to_string(k));
+    trade_store_t store = {};
     std::vector<transaction_t> T(n);
     srand(1);
     for (int i = 0; i < n; i++) {
@@ -59,8 +59,8 @@ int main(int argc, char **argv)
         t.h = 10 + rand() % 8;
         t.mi = rand() % 60;
         t.s = rand() % 60;
-        t.stock = text_copy(names[rand() % names.size()].c_str());   // shared copies, as the import makes them
-        t.ticker = text_copy("TICK");
+        t.stock = text_copy(&store.texts, names[rand() % names.size()].c_str());   // shared copies, as the import makes them
+        t.ticker = text_copy(&store.texts, "TICK");
         t.direction = 1 + rand() % 2;
         t.price = 10 + (rand() % 100000) / 100.0;
         t.amount = t.price * (1 + rand() % 1000);
@@ -70,8 +70,8 @@ int main(int argc, char **argv)
     if (!mkdtemp(dir) || chdir(dir) != 0)
         return 1;
     double wall = wall_seconds(), cpu = cpu_seconds();
-    rank_texts();
-    write_reports(T.data(), n);
+    rank_texts(&store);
+    write_reports(T.data(), n, store.ranks);
     wall = wall_seconds() - wall, cpu = cpu_seconds() - cpu;
     long long bytes = 0;
     struct stat st;

@@ -14,9 +14,8 @@
 #include <string>
 #include <vector>
 
-#define main varnock_main
-#include "../varnock/varnock.cpp"
-#undef main
+#include "import.h"
+#include "records.h"
 
 #include "../tests/support/import_model.h"
 
@@ -46,7 +45,7 @@ std::vector<char> loaded(const uint8_t *data, size_t size)
     return text;
 }
 
-trade_array_t fuzz_trades;
+trade_store_t fuzz_trades;
 
 }  // namespace
 

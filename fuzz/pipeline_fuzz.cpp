@@ -17,13 +17,15 @@
 
 #include <unistd.h>
 
-#define main varnock_main
-#include "../varnock/varnock.cpp"
-#undef main
+#include "consolidation.h"
+#include "import.h"
+#include "profit_page.h"
+#include "records.h"
+#include "reports.h"
 
 namespace {
 
-trade_array_t pipeline_trades;
+trade_store_t pipeline_trades;
 
 bool orders_consistent(const transaction_t *T, int n)
 {
@@ -31,7 +33,7 @@ bool orders_consistent(const transaction_t *T, int n)
     for (int i = 0; i < n; i++) {
         auto [it, inserted] = first.emplace(T[i].order, &T[i]);
         if (!inserted &&
-            (strcmp(it->second->stock, T[i].stock) != 0 || it->second->direction != T[i].direction))
+            (cmp_names(it->second->stock, T[i].stock) != 0 || it->second->direction != T[i].direction))
             return false;
     }
     return true;
@@ -61,7 +63,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     int imported = pipeline_trades.nt;
     if (imported == 0 || !orders_consistent(T, imported))
         return 0;
-    rank_texts();
+    rank_texts(&pipeline_trades);
+    const text_ranks_t &ranks = pipeline_trades.ranks;
 
     int n = imported;
     sort_by_number(T, n);
@@ -70,13 +73,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     std::vector<transaction_t> fills(T, T + n);
     sort_by_order(T, n);
     n = consolidate_orders(T, n);
-    sort_by_stock(T, n);
+    sort_by_stock(T, n, ranks);
     n = consolidate_days(T, n);
     if (n < 1 || n > imported)
         abort();
     write_orders(T, n);
-    write_reports(T, n);
-    write_profit(fills);
+    write_reports(T, n, ranks);
+    write_profit(fills, ranks);
 
     std::set<int> years;
     for (int i = 0; i < n; i++)

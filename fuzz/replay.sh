@@ -4,7 +4,10 @@
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 out=${FUZZ_BUILD_DIR:-$root/build-fuzz}
-bash "$root/fuzz/build.sh"
+# The targets, built through CMake with clang (FUZZ_CXX to choose another).
+cmake -S "$root" -B "$out" -DKELTOOLS_FUZZ=ON -DKELTOOLS_TESTS=OFF -DCMAKE_BUILD_TYPE=Debug \
+  -DCMAKE_C_COMPILER="${FUZZ_CC:-clang}" -DCMAKE_CXX_COMPILER="${FUZZ_CXX:-clang++}" >/dev/null
+cmake --build "$out" -j2 >/dev/null
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 status=0
@@ -17,7 +20,7 @@ for target in "$root"/fuzz/*_fuzz.cpp; do
     continue
   fi
   # Run inside a scratch directory: some targets write files of their own.
-  if (cd "$work" && "$out/${name}_fuzz" -runs=1 "${inputs[@]}" >"$work/$name.log" 2>&1); then
+  if (cd "$work" && "$out/fuzz/${name}_fuzz" -runs=1 "${inputs[@]}" >"$work/$name.log" 2>&1); then
     echo "replay $name: ${#inputs[@]} inputs ok"
   else
     echo "replay $name: FAILED" >&2

@@ -9,7 +9,10 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 out=${FUZZ_BUILD_DIR:-$root/build-fuzz}
 seconds=${1:-60}
 shift || true
-bash "$root/fuzz/build.sh"
+# The targets, built through CMake with clang (FUZZ_CXX to choose another).
+cmake -S "$root" -B "$out" -DKELTOOLS_FUZZ=ON -DKELTOOLS_TESTS=OFF -DCMAKE_BUILD_TYPE=Debug \
+  -DCMAKE_C_COMPILER="${FUZZ_CC:-clang}" -DCMAKE_CXX_COMPILER="${FUZZ_CXX:-clang++}" >/dev/null
+cmake --build "$out" -j2 >/dev/null
 mkdir -p "$out/artifacts" "$out/logs" "$out/scratch"
 if [ $# -gt 0 ]; then names=("$@"); else
   names=()
@@ -26,7 +29,7 @@ for name in "${names[@]}"; do
   [ "$name" = datafile ] && extra+=(-detect_leaks=0)
   # The run's console lines would flood the log; sanitizer reports still show.
   [ "$name" = pipeline ] && extra+=(-close_fd_mask=2)
-  if (cd "$out/scratch" && "$out/${name}_fuzz" -max_total_time="$seconds" -print_final_stats=1 "${extra[@]}" \
+  if (cd "$out/scratch" && "$out/fuzz/${name}_fuzz" -max_total_time="$seconds" -print_final_stats=1 "${extra[@]}" \
         -artifact_prefix="$out/artifacts/${name}-" "$corpus" "$root/fuzz/corpus/$name" >"$log" 2>&1); then
     result=ok
   else

@@ -14,9 +14,7 @@
 
 #include <iconv.h>
 
-#define main varnock_main
-#include "../varnock/varnock.cpp"
-#undef main
+#include "encodings.h"
 
 namespace {
 

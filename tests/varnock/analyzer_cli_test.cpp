@@ -2,9 +2,7 @@
 // that cannot be read, rows cut off at the end of a file, rejected trade rows,
 // exports saved in UTF-8, and the options.  Whole runs in fresh directories.
 
-#define main varnock_main
-#include "../../varnock/varnock.cpp"
-#undef main
+#include "encodings.h"
 
 #include <gtest/gtest.h>
 

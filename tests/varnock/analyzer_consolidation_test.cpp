@@ -1,8 +1,7 @@
 // Orderings, de-duplication with its totals, and the two consolidations.
 
-#define main varnock_main
-#include "../../varnock/varnock.cpp"
-#undef main
+#include "consolidation.h"
+#include "records.h"
 
 #include <gtest/gtest.h>
 
@@ -10,6 +9,7 @@
 
 #include <climits>
 #include <cmath>
+#include <cstdlib>
 #include <random>
 #include <set>
 #include <string>
@@ -44,7 +44,7 @@ int orders_step(transaction_t *T, int n)
 
 int days_step(transaction_t *T, int n)
 {
-    sort_by_stock(T, n);
+    sort_by_stock(T, n, text_ranks_t{});
     return consolidate_days(T, n);
 }
 
@@ -95,11 +95,11 @@ TEST(Orderings, NamesCompareAsUnsignedBytes)
     auto a2012 = trade(1, 1, "B", 1, 1, 1, 0, 2012), b2011 = trade(1, 1, "A", 1, 1, 1, 0, 2011),
          b2013 = trade(1, 1, "A", 1, 1, 1, 0, 2013);
     std::vector<transaction_t> v = {b2013, a2012, b2011};
-    sort_trades<cmp_transaction_stock>(v.data(), 3);
+    qsort(v.data(), 3, sizeof v[0], cmp_transaction_stock);
     EXPECT_EQ(v[0].y, 2011);
     EXPECT_EQ(v[1].y, 2013);
     EXPECT_STREQ(v[2].stock, "B");
-    sort_trades<cmp_transaction_year_stock>(v.data(), 3);
+    qsort(v.data(), 3, sizeof v[0], cmp_transaction_year_stock);
     EXPECT_EQ(v[0].y, 2011);
     EXPECT_EQ(v[1].y, 2012);
     EXPECT_EQ(v[2].y, 2013);
@@ -110,8 +110,11 @@ TEST(Orderings, NamesCompareAsUnsignedBytes)
 TEST(Orderings, SortsAgreeWithTheComparisonFunctions)
 {
     std::mt19937 gen(23);
-    const char *names[] = {text_copy("A"), text_copy("B"), text_copy("\xc0"), text_copy("a"), text_copy("A ")};
-    rank_texts();
+    trade_store_t store = {};
+    const char *texts[] = {"A", "B", "\xc0", "a", "A "}, *names[5];
+    for (int k = 0; k < 5; k++)
+        names[k] = text_copy(&store.texts, texts[k]);
+    rank_texts(&store);
     std::vector<transaction_t> v;
     for (int i = 0; i < 5000; i++) {
         const int unusual[] = {-1, 255, 256, 300, 65535, 65536, INT_MAX, INT_MIN, (int)gen()};
@@ -130,41 +133,13 @@ TEST(Orderings, SortsAgreeWithTheComparisonFunctions)
     };
     check(sort_by_number, cmp_transaction_no);
     check(sort_by_order, cmp_transaction_order);
-    check(sort_by_stock, cmp_transaction_stock);
-    check(sort_by_year_and_stock, cmp_transaction_year_stock);
-    sort_trades<cmp_transaction_order>(v.data(), (int)v.size() / 2);   // a few runs to merge
-    sort_trades<cmp_transaction_order>(v.data() + v.size() / 2, (int)(v.size() - v.size() / 2));
+    check([&](transaction_t *T, int n) { sort_by_stock(T, n, store.ranks); }, cmp_transaction_stock);
+    check([&](transaction_t *T, int n) { sort_by_year_and_stock(T, n, store.ranks); }, cmp_transaction_year_stock);
+    size_t half = v.size() / 2;   // a few runs to merge
+    qsort(v.data(), half, sizeof v[0], cmp_transaction_order);
+    qsort(v.data() + half, v.size() - half, sizeof v[0], cmp_transaction_order);
     check(sort_by_order, cmp_transaction_order);
-}
-
-// The sorts by name go by the ranks of the shared copies; a name that is no
-// ranked copy sends the whole array to the comparison function.
-TEST(Orderings, SortByNameKeepsEveryRecordWhateverThePath)
-{
-    std::mt19937 gen(31);
-    const char *shared[] = {text_copy("Beta"), text_copy("\xc0\xeb\xfc\xf4\xe0"), text_copy("Alpha"),
-                            text_copy("Alpha ")};
-    rank_texts();
-    for (int mixed = 0; mixed < 2; mixed++) {
-        std::vector<transaction_t> v;
-        for (int i = 0; i < 3000; i++) {
-            int hour = gen() % 40 ? (int)(gen() % 24) : (int)gen();   // some times out of the usual range
-            v.push_back(trade(i, (int64_t)(gen() % 100), shared[gen() % 4], 1, 1, 1, 0, 2012 + (int)(gen() % 3),
-                              1 + (int)(gen() % 12), 1 + (int)(gen() % 28), hour));
-        }
-        if (mixed)
-            v[1234].stock = (char *)"Alpha";   // not a shared copy
-        auto w = v;
-        sort_by_stock(w.data(), (int)w.size());
-        for (size_t i = 1; i < w.size(); i++)
-            ASSERT_LE(cmp_transaction_stock(&w[i - 1], &w[i]), 0) << i;
-        std::multiset<int64_t> before_sort, after_sort;
-        for (size_t i = 0; i < v.size(); i++) {
-            before_sort.insert(v[i].no * 7 + v[i].h);
-            after_sort.insert(w[i].no * 7 + w[i].h);
-        }
-        EXPECT_TRUE(before_sort == after_sort);
-    }
+    free_trade_store(&store);
 }
 
 TEST(Orderings, SortOfRunsMergesThem)

@@ -1,9 +1,10 @@
 // The trade table import: the row parser, its number conversions, the trade
 // line and the row loop over a loaded file.
 
-#define main varnock_main
-#include "../../varnock/varnock.cpp"
-#undef main
+#include "import.h"
+#include "output.h"
+#include "records.h"
+#include "trade_files.h"
 
 #include <gtest/gtest.h>
 
@@ -36,6 +37,9 @@ std::vector<std::string> good_cells()
             "100.5", "1005", "0.5", "", "0.25", "x", "1", "acc"};
 }
 
+// The store parse() reads into: a record's names stay valid until the next parse.
+trade_store_t parsed = {};
+
 // Reads one row, the text between "<tr>" and "</tr>", as the row loop does:
 // 0 with the record in *t, or the reject code that heads its garbage line.
 int parse(const std::string &row, transaction_t *t)
@@ -43,7 +47,8 @@ int parse(const std::string &row, transaction_t *t)
     std::string text = "<tr>" + row + "</tr>";
     std::vector<char> buffer(text.begin(), text.end());
     buffer.resize(buffer.size() + 2, '\0');
-    trade_array_t A;
+    trade_store_t &A = parsed;
+    free_trade_store(&A);
     allocate_trades(&A);
     char *garbage = nullptr;
     size_t garbage_len = 0;
@@ -68,7 +73,6 @@ int parse(const std::string &row, transaction_t *t)
     if (A.nt == 1)
         *t = A.T[0];
     free(garbage);
-    free(A.T);
     return code;
 }
 
@@ -343,7 +347,7 @@ TEST(TradeLine, AgreesWithPrintfOfTheFormat)
 }
 
 struct Import {
-    trade_array_t A{};
+    trade_store_t A{};
     std::string imported, garbage;
 
     explicit Import(std::string text)
@@ -360,7 +364,7 @@ struct Import {
         imported = kt_test::read_text_file(dir.file("i"));
         garbage = kt_test::read_text_file(dir.file("g"));
     }
-    ~Import() { free(A.T); }
+    ~Import() { free_trade_store(&A); }
 };
 
 TEST(RowLoop, CutsRowsAndSortsThemIntoImportedAndGarbage)

@@ -1,8 +1,7 @@
 // The money and quantity texts of the reports.
 
-#define main varnock_main
-#include "../../varnock/varnock.cpp"
-#undef main
+#include "money_text.h"
+#include "output.h"
 
 #include <gtest/gtest.h>
 

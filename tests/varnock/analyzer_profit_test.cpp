@@ -2,9 +2,9 @@
 // positions, trades left out, and the page as XML.  Every expected figure
 // is worked out by hand in the comment beside it.
 
-#define main varnock_main
-#include "../../varnock/varnock.cpp"
-#undef main
+#include "profit.h"
+#include "profit_page.h"
+#include "records.h"
 
 #include "test_support.h"
 
@@ -28,14 +28,17 @@ std::string convert(const std::string &in, const char *from, const char *to)
     return out;
 }
 
+// The names of the trades, shared as the import shares them.
+trade_store_t names = {};
+
 transaction_t trade(const char *when, int64_t no, const char *stock, int direction, double price, double amount,
                     double fee = 0)
 {
     transaction_t t{};
     sscanf(when, "%d.%d.%d %d:%d:%d", &t.d, &t.mo, &t.y, &t.h, &t.mi, &t.s);
     t.no = no;
-    t.stock = text_copy(stock);  // shared copies, as the import makes them
-    t.ticker = text_copy("T");
+    t.stock = text_copy(&names.texts, stock);  // shared copies, as the import makes them
+    t.ticker = text_copy(&names.texts, "T");
     t.direction = direction;
     t.price = price;
     t.amount = amount;
@@ -50,7 +53,7 @@ std::string page_bytes(const std::vector<transaction_t> &trades)
 {
     kt_test::TempDir dir;
     FILE *fp = fopen(dir.file("page").c_str(), "wb");
-    produce_profit_page(fp, trades.data(), (int)trades.size());
+    produce_profit_page(fp, trades.data(), (int)trades.size(), names.ranks);
     fclose(fp);
     return kt_test::read_file(dir.file("page"));
 }
@@ -58,7 +61,7 @@ std::string page_bytes(const std::vector<transaction_t> &trades)
 // The page over trades, in UTF-8, with the names ranked as a run ranks them.
 std::string page(const std::vector<transaction_t> &trades)
 {
-    rank_texts();
+    rank_texts(&names);
     return convert(page_bytes(trades), "CP1251", "UTF-8");
 }
 
@@ -216,6 +219,23 @@ TEST(ProfitLots, NamesThatDifferInCaseAreTwoSecurities)
     EXPECT_EQ(table(p, "y2013"), (rows_t{{"SBER (T)", "10", "120.00", "110.00", "0.00", "10.00"},
                                          {"Sber (T)", "10", "130.00", "100.00", "0.00", "30.00"},
                                          {"Итого", "", "250.00", "210.00", "0.00", "40.00"}}));
+}
+
+// The chart's days since 1970: before 1970 they round down, out-of-range
+// months and days carry over, and years far beyond tm_year still count.
+TEST(ProfitChart, DaysSince1970)
+{
+    EXPECT_EQ(civil_day(1970, 1, 1), 0);
+    EXPECT_EQ(civil_day(1969, 12, 31), -1);
+    EXPECT_EQ(civil_day(1968, 1, 1), -731);
+    EXPECT_EQ(civil_day(1600, 1, 1), -135140);
+    EXPECT_EQ(civil_day(1, 1, 1), -719162);
+    EXPECT_EQ(civil_day(2000, 3, 1), 11017);
+    EXPECT_EQ(civil_day(2013, 2, 29), civil_day(2013, 3, 1));
+    EXPECT_EQ(civil_day(1970, 13, 1), 365);
+    EXPECT_EQ(civil_day(1970, 1, 0), -1);
+    EXPECT_EQ(civil_day(INT32_MIN, 1, 1) + 146097, civil_day((int64_t)INT32_MIN + 400, 1, 1));
+    EXPECT_EQ(civil_day((int64_t)INT32_MAX + 1, 1, 1) - 146097, civil_day((int64_t)INT32_MAX - 399, 1, 1));
 }
 
 TEST(ProfitPage, IsWellFormedXmlApartFromTheDocumentType)

@@ -1,8 +1,8 @@
 // The report pages: stock sections, whole pages and the report files.
 
-#define main varnock_main
-#include "../../varnock/varnock.cpp"
-#undef main
+#include "output.h"
+#include "records.h"
+#include "reports.h"
 
 #include "test_support.h"
 
@@ -169,7 +169,7 @@ TEST(ReportFiles, OneYearGivesTheSamePageTwice)
     kt_test::TempDir dir;
     {
         kt_test::ChdirGuard in(dir.path());
-        write_reports(T.data(), (int)T.size());
+        write_reports(T.data(), (int)T.size(), text_ranks_t{});
     }
     std::string expected = cp1251(
         page_head + "<h1>Статистика за 2013</h1>\n" + "<h2>Акция Lukoil (TCK)</h2>\n" + table_head +
@@ -199,7 +199,7 @@ TEST(ReportFiles, OnePagePerYearPresentAndOneOverAllYears)
     kt_test::TempDir dir;
     {
         kt_test::ChdirGuard in(dir.path());
-        write_reports(T.data(), (int)T.size());
+        write_reports(T.data(), (int)T.size(), text_ranks_t{});
     }
     EXPECT_FALSE(kt_test::file_exists(dir.file("report-2012.html")));
     auto outline = [&](const std::string &name) {
@@ -253,7 +253,7 @@ TEST(ReportFiles, AFileThatCannotBeWrittenStopsTheRunKeepingEarlierPages)
     auto run = [&] {
         kt_test::ChildResult r = kt_test::run_in_child([&] {
             kt_test::ChdirGuard in(dir.path());
-            write_reports(T.data(), (int)T.size());
+            write_reports(T.data(), (int)T.size(), text_ranks_t{});
         });
         EXPECT_TRUE(r.exited);
         EXPECT_EQ(r.status, 1);
@@ -279,9 +279,11 @@ namespace {
 // record once.
 TEST(ReportOrder, SortsAgreeWithTheComparators)
 {
-    static const char *names[] = {text_copy("Sber"), text_copy("Sber "), text_copy("sber"), text_copy("\xC3\xE0\xE7"),
-                                  text_copy("\xA8\xEB\xEA"), text_copy(""), text_copy("Z")};
-    rank_texts();
+    trade_store_t store = {};
+    const char *texts[] = {"Sber", "Sber ", "sber", "\xC3\xE0\xE7", "\xA8\xEB\xEA", "", "Z"}, *names[7];
+    for (int k = 0; k < 7; k++)
+        names[k] = text_copy(&store.texts, texts[k]);
+    rank_texts(&store);
     uint64_t state = 2463534242ull;
     auto next = [&](int m) {
         state ^= state << 13, state ^= state >> 7, state ^= state << 17;
@@ -304,7 +306,7 @@ TEST(ReportOrder, SortsAgreeWithTheComparators)
             T[4321].stock = const_cast<char *>("Sber");   // not a ranked copy
         for (bool year_first : {true, false}) {
             auto cmp = year_first ? cmp_transaction_year_stock : cmp_transaction_stock;
-            (year_first ? sort_by_year_and_stock : sort_by_stock)(T.data(), (int)T.size());
+            (year_first ? sort_by_year_and_stock : sort_by_stock)(T.data(), (int)T.size(), store.ranks);
             for (size_t i = 1; i < T.size(); i++)
                 ASSERT_LE(cmp(&T[i - 1], &T[i]), 0) << "variant " << variant << " at " << i;
             std::vector<bool> seen(T.size());
@@ -313,6 +315,7 @@ TEST(ReportOrder, SortsAgreeWithTheComparators)
             EXPECT_EQ(std::count(seen.begin(), seen.end(), true), (long)T.size());
         }
     }
+    free_trade_store(&store);
 }
 
 }  // namespace

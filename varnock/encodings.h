@@ -1,0 +1,15 @@
+// Trade files saved in UTF-8: recognition and conversion to Windows-1251.
+// Included by the trade-file loader and by tests and fuzz targets.
+#pragma once
+
+#include <cstddef>
+
+// Whether text[0..len) is a trade file saved in UTF-8: all of it strict UTF-8
+// (a character cut off by the end allowed) with a byte-order mark or a
+// Cyrillic letter.
+bool is_utf8_export(const char *text, size_t len);
+// Converts a text that is_utf8_export() accepted to Windows-1251 in place:
+// the byte-order mark and a character cut off at the end are dropped, a
+// character the code page lacks becomes one "?".  Returns the new length;
+// a NUL follows the text.
+size_t utf8_to_cp1251(char *text, size_t len);

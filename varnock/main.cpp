@@ -1,0 +1,83 @@
+// varnock: turns a trading terminal's exported trade tables ("sdelki*.xls",
+// HTML in Windows-1251) into clean trade records and HTML profit reports.
+//
+// The run works in place on one growing array of trade records: import,
+// de-duplicate by trade number, fold the fills of each order, fold same-day
+// orders of one security and direction, then write "orders.txt" and reports.
+
+#include "platform.h"
+
+#include "command_line.h"
+#include "consolidation.h"
+#include "output.h"
+#include "profit_page.h"
+#include "records.h"
+#include "reports.h"
+#include "trade_files.h"
+
+#include "keltools.h"
+
+#include <vector>
+
+// Reads every trade file of the folder into the store, writing imported.txt
+// and garbage.txt on the way; stops the run when no trade was found.
+static void import_trades(trade_store_t *store)
+{
+    FILE *fpo1 = open_output("imported.txt");
+    FILE *fpo2 = open_output("garbage.txt");
+    allocate_trades(store);
+    int rejected = import_trade_files(store, fpo1, fpo2);
+    close_output(fpo1);
+    close_output(fpo2);
+    warn_rejected_rows(rejected);
+    if (store->nt == 0)
+        error1("no transactions were found\n");
+    warning1("%d transactions imported\n", store->nt);
+}
+
+// Keeps one record per trade number and prints the totals; returns the count.
+static int keep_unique_trades(transaction_t *T, int n)
+{
+    sort_by_number(T, n);
+    n = remove_duplicates(T, n);
+    print_totals(T, n);
+    return n;
+}
+
+// Folds fills into orders and same-day orders into one; returns the count.
+static int consolidate_trades(transaction_t *T, int n, const text_ranks_t &ranks)
+{
+    sort_by_order(T, n);
+    n = consolidate_orders(T, n);
+    sort_by_stock(T, n, ranks);
+    n = consolidate_days(T, n);
+    warning1("%d orders\n", n);
+    return n;
+}
+
+// The console window stays open until Enter is pressed.
+static void wait_for_enter()
+{
+    getchar();
+}
+
+int main(int argc, char **argv)
+{
+    xopen_std_fds();
+    enter_folder(parse_arguments(argc, argv));
+    reuse_file_buffers();
+    trade_store_t store = {};
+    import_trades(&store);
+    rank_texts(&store);
+    transaction_t *T = store.T;
+    int n = keep_unique_trades(T, store.nt);
+    std::vector<transaction_t> fills(T, T + n);  // each fill on its own, for profit.html
+    n = consolidate_trades(T, n, store.ranks);
+    write_orders(T, n);
+    write_reports(T, n, store.ranks);
+    write_profit(fills, store.ranks);
+    warning1("success\n");
+    wait_for_enter();
+    free_trade_store(&store);
+    return 0;
+}

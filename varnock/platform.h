@@ -1,0 +1,32 @@
+// The analyzer's one view of the platform: every analyzer file that makes a
+// POSIX call (descriptors, directories, unlocked stream calls, stpcpy)
+// includes this header first.  On Windows the library's compatibility header
+// supplies those calls over msvcrt.
+#pragma once
+
+#ifdef _WIN32
+#include "../keltools/src/compat.h"
+#endif
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+#include <dirent.h>
+#include <malloc.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+// Trade files are loaded one after another into blocks of similar size: keep
+// freed blocks in the heap so that each file reuses the pages of the last one
+// instead of mapping (and faulting in) fresh memory.  Only glibc's allocator
+// has the knobs; elsewhere this does nothing.
+#ifdef M_MMAP_THRESHOLD
+inline void reuse_file_buffers()
+{
+    mallopt(M_MMAP_THRESHOLD, 1 << 30);
+    mallopt(M_TRIM_THRESHOLD, 1 << 30);
+}
+#else
+inline void reuse_file_buffers() {}
+#endif
