@@ -44,7 +44,7 @@ for rows in "${rows_list[@]}"; do
     mb=$(du -cb "$dir"/sdelki*.xls | awk 'END{printf "%.1f", $1/1048576}')
     largest=$(ls -l "$dir"/sdelki*.xls | awk '{if ($5 > m) m = $5} END{print m}')
     read -r floor_s floor_cpu _ < <(cd "$dir" && measure "$root/$build/bench/analyzer_floor")
-    read -r run_s run_cpu peak_kb < <(cd "$dir" && measure "$root/$build/varnock/varnock")
+    read -r run_s run_cpu peak_kb < <(cd "$dir" && measure "$root/$build/varnock")
     records=$(wc -l <"$dir/imported.txt")
     ratio=$(awk "BEGIN{printf \"%.2f\", $run_s / ($floor_s > 0 ? $floor_s : 0.01)}")
     cpu_ratio=$(awk "BEGIN{printf \"%.2f\", $run_cpu / ($floor_cpu > 0 ? $floor_cpu : 0.01)}")

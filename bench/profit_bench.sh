@@ -25,7 +25,7 @@ for rows in "${rows_list[@]}"; do
     done
     for _ in 1 2 3; do
         start=$(date +%s%N)
-        (cd "$dir" && "$root/$build/varnock/varnock" </dev/null >/dev/null 2>&1)
+        (cd "$dir" && "$root/$build/varnock" </dev/null >/dev/null 2>&1)
         end=$(date +%s%N)
         awk "BEGIN{printf \"  whole varnock run: %.3f s, profit.html %d bytes\n\", ($end - $start) / 1e9, $(stat -c %s "$dir/profit.html")}"
     done
