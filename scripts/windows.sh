@@ -61,20 +61,25 @@ done
 ctest --test-dir "$win" --output-on-failure --no-tests=error -j"$jobs" </dev/null ||
   ctest --test-dir "$win" --output-on-failure --no-tests=error --rerun-failed </dev/null
 
-# The same run on Linux and on Windows.
+# The Linux program to compare with.
 if [ ! -x "$linux/varnock" ]; then
   echo "building the Linux varnock in $linux to compare with" >&2
   cmake -S . -B "$linux" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
   cmake --build "$linux" -j"$jobs" --target varnock >/dev/null
 fi
+# The same runs on Linux and on Windows: the sample files, and trades whose
+# price, amount or fees make inf and nan.
 runs=$win/examples-run
 rm -rf "$runs"
-mkdir -p "$runs"
-cp -r examples "$runs/linux"
-cp -r examples "$runs/windows"
-(cd "$runs/linux" && "$linux/varnock" </dev/null 2>"$runs/linux.console")
-(cd "$runs/windows" && wine "$win/varnock.exe" </dev/null 2>"$runs/windows.console")
-bash scripts/compare_outputs.sh "$runs/linux" "$runs/windows" "$runs/linux.console" "$runs/windows.console"
+for folder in examples tests/data/price-zero; do
+  run=$runs/$(basename "$folder")
+  mkdir -p "$run"
+  cp -r "$folder" "$run/linux"
+  cp -r "$folder" "$run/windows"
+  (cd "$run/linux" && "$linux/varnock" </dev/null 2>"$run/linux.console")
+  (cd "$run/windows" && wine "$win/varnock.exe" </dev/null 2>"$run/windows.console")
+  bash scripts/compare_outputs.sh "$run/linux" "$run/windows" "$run/linux.console" "$run/windows.console"
+done
 
 rm -f "$win"/*.zip
 (cd "$win" && cpack -G ZIP >/dev/null)

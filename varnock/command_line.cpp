@@ -7,6 +7,7 @@
 #include "keltools.h"
 
 #include <cstdlib>
+#include <string>
 
 #ifndef VARNOCK_VERSION
 #error "VARNOCK_VERSION comes from the build (the project version)"
@@ -22,6 +23,22 @@ static const char usage_text[] =
     "  -h, --help     print this help and exit\n"
     "      --version  print the version and exit\n";
 
+// Writes the answer to --help or --version on standard output and ends the
+// process: with 0, or with 1 and one line on standard error when the text
+// could not be written.
+[[noreturn]] static void answer(const char *text)
+{
+    errno = 0;
+    if (fputs(text, stdout) == EOF || fflush(stdout) != 0 || ferror(stdout))
+        error1("cannot write to standard output (%s)\n", strerror(errno ? errno : EIO));
+    exit(0);
+}
+
+static bool is_help(const char *arg)
+{
+    return strcmp(arg, "--help") == 0 || strcmp(arg, "-h") == 0 || is_windows_help_switch(arg);
+}
+
 // Reads the arguments from left to right: --help and --version answer on
 // standard output and end the process, anything else starting with "-" or a
 // second folder stops it.  Returns the folder named, or null.
@@ -30,14 +47,10 @@ const char *parse_arguments(int argc, char **argv)
     const char *folder = nullptr;
     for (int i = 1; i < argc; i++) {
         const char *arg = argv[i];
-        if (strcmp(arg, "--help") == 0 || strcmp(arg, "-h") == 0) {
-            fputs(usage_text, stdout);
-            exit(0);
-        }
-        if (strcmp(arg, "--version") == 0) {
-            fputs("varnock " VARNOCK_VERSION "\n", stdout);
-            exit(0);
-        }
+        if (is_help(arg))
+            answer(usage_text);
+        if (strcmp(arg, "--version") == 0)
+            answer("varnock " VARNOCK_VERSION "\n");
         if (arg[0] == '-')
             error1("unknown option %s (see varnock --help)\n", arg);
         if (folder)
@@ -47,9 +60,30 @@ const char *parse_arguments(int argc, char **argv)
     return folder;
 }
 
-// Makes the folder named on the command line, if any, the one the run works in.
+// The folder a path names: the path itself, or for a regular file (a trade
+// file dropped onto the program's icon) the folder that holds it.
+static std::string folder_of(const char *path)
+{
+    struct stat st;
+    if (stat(path, &st) != 0 || !S_ISREG(st.st_mode))
+        return path;
+    size_t end = strlen(path);
+    while (end > 0 && !is_path_separator(path[end - 1]))
+        end--;
+    if (end == 0)
+        return ".";
+    // Keep the separator of a root ("/", "C:\\") or of a drive ("C:").
+    bool root = end == 1 || path[end - 1] == ':' || (end == 3 && path[1] == ':');
+    return std::string(path, root ? end : end - 1);
+}
+
+// Makes the folder named on the command line, if any, the one the run works
+// in; a trade file named instead makes its folder that one.
 void enter_folder(const char *folder)
 {
-    if (folder && chdir(folder) != 0)
-        error1("cannot change to directory %s (%s)\n", folder, strerror(errno));
+    if (!folder)
+        return;
+    std::string dir = folder_of(folder);
+    if (chdir(dir.c_str()) != 0)
+        error1("cannot change to directory %s (%s)\n", dir.c_str(), strerror(errno));
 }

@@ -55,10 +55,13 @@ static int consolidate_trades(transaction_t *T, int n, const text_ranks_t &ranks
     return n;
 }
 
-// The console window stays open until Enter is pressed.
-static void wait_for_enter()
+// The console window stays open: a window of the program's own (a double
+// click) until a key is pressed, with a word on it; elsewhere one character
+// is read from standard input.
+static void keep_window_open()
 {
-    getchar();
+    if (!wait_in_own_window())
+        getchar();
 }
 
 int main(int argc, char **argv)
@@ -77,7 +80,7 @@ int main(int argc, char **argv)
     write_reports(T, n, store.ranks);
     write_profit(fills, store.ranks);
     warning1("success\n");
-    wait_for_enter();
+    keep_window_open();
     free_trade_store(&store);
     return 0;
 }

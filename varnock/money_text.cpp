@@ -33,7 +33,7 @@ static char *group_digits(char *out, const char *digits, size_t len)
 static char *money_digits(char *out, double a)
 {
     if (!std::isfinite(a))
-        return out + sprintf(out, "%f", a);
+        return non_finite_text(out, a);
     char text[330];
     char *end = fixed_text(text, a, 6);
     out = group_digits(out, text, end - 7 - text);

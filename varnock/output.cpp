@@ -8,6 +8,7 @@
 #include "keltools.h"
 
 #include <cstdarg>
+#include <cmath>
 #include <cstdint>
 #include <cstdlib>
 #include <vector>
@@ -55,6 +56,16 @@ void output_failed(FILE *fp)
     error1("cannot close file stream (%s)\n", strerror(saved ? saved : EIO));
 }
 
+// Writes a NaN or an infinity as glibc's printf("%f") does ("nan", "-nan",
+// "inf", "-inf": the sign bit decides the sign), so that every platform's C
+// library gives the same text; ended by a NUL, the end returned.
+char *non_finite_text(char *o, double v)
+{
+    if (std::signbit(v))
+        *o++ = '-';
+    return stpcpy(o, std::isnan(v) ? "nan" : "inf");
+}
+
 // Writes v as printf("%.*f", places, v) writes it, places 0 to 6: the exact
 // binary value rounded half to even.  A normal |v| below 2^53 is
 // mantissa / 2^shift exactly, so v * 10^places is the integer
@@ -68,6 +79,8 @@ char *fixed_text(char *o, double v, int places)
     memcpy(&bits, &v, sizeof bits);
     int exponent = (int)(bits >> 52 & 0x7ff);
     int shift = 1075 - exponent;
+    if (exponent == 0x7ff)
+        return non_finite_text(o, v);
     if (exponent == 0 || shift < 0 || shift > 120)
         return o + snprintf(o, 330, "%.*f", places, v);
     uint64_t mantissa = (bits & ((1ULL << 52) - 1)) | 1ULL << 52;

@@ -116,6 +116,9 @@ static inline char *put_date_time(char *o, const transaction_t *t)
 // which needs room for 330 characters; ends the text with a NUL and returns
 // the end.
 char *fixed_text(char *o, double v, int places);
+// A NaN or an infinity as glibc's printf("%f") writes it, on every platform;
+// ended by a NUL, the end returned.
+char *non_finite_text(char *o, double v);
 // Appends v as printf("%*.*f", width, places, v) would.
 char *put_fixed(char *o, double v, int places, int width);
 // The trade line of a record, as imported.txt and orders.txt list it.

@@ -30,3 +30,34 @@ inline void reuse_file_buffers()
 #else
 inline void reuse_file_buffers() {}
 #endif
+
+#ifdef _WIN32
+// "/?" and "/h", the help switches Windows users type.
+inline bool is_windows_help_switch(const char *arg)
+{
+    return strcmp(arg, "/?") == 0 || strcmp(arg, "/h") == 0 || strcmp(arg, "/H") == 0;
+}
+// In a console window of its own (a double click), says so and waits for a
+// key before the window closes; returns whether it did.
+inline bool wait_in_own_window()
+{
+    return kt_compat::wait_if_own_console();
+}
+inline bool is_path_separator(char c)
+{
+    return c == '/' || c == '\\' || c == ':';
+}
+#else
+inline bool is_windows_help_switch(const char *)
+{
+    return false;
+}
+inline bool wait_in_own_window()
+{
+    return false;
+}
+inline bool is_path_separator(char c)
+{
+    return c == '/';
+}
+#endif

@@ -10,12 +10,16 @@
 //    on both;
 //  - a directory link or junction is a reparse point: lstat reports it as a
 //    file and remove_file_or_link removes it without entering it;
-//  - a fatal stop in a console window of its own waits for a key, so that the
-//    message can be read before the window closes.
+//  - text for standard error is shown on a Windows console as the characters
+//    its Windows-1251 bytes stand for, whatever the console's code page;
+//  - in a console window of its own (a double click) the program says that it
+//    waits and waits for a key before it ends, so that the last lines can be
+//    read before the window closes.
 #pragma once
 
 #include <cerrno>
 #include <climits>
+#include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -112,19 +116,104 @@ inline bool is_reparse_point(const char *path)
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT);
 }
 
-// One character of the console, when the process is alone in a console
-// window that was created for it (started by a double click).
-inline void wait_if_own_console()
+// Standard error when it is a console, else null.
+inline HANDLE stderr_console()
+{
+    HANDLE h = GetStdHandle(STD_ERROR_HANDLE);
+    DWORD mode;
+    return h != INVALID_HANDLE_VALUE && h != NULL && GetConsoleMode(h, &mode) ? h : NULL;
+}
+
+// Writes Windows-1251 text to standard error.  A console is given the
+// characters the bytes stand for, as UTF-16, so that Cyrillic names read
+// right whatever the console's code page; a file or pipe gets the bytes.
+inline void write_stderr(const char *text, size_t len)
+{
+    HANDLE console = stderr_console();
+    if (console == NULL || len == 0 || len > INT_MAX) {
+        fwrite(text, 1, len, stderr);
+        return;
+    }
+    int wide_len = MultiByteToWideChar(1251, 0, text, (int)len, NULL, 0);
+    wchar_t *wide = wide_len > 0 ? (wchar_t *)malloc((size_t)wide_len * sizeof *wide) : NULL;
+    DWORD written;
+    if (wide == NULL || MultiByteToWideChar(1251, 0, text, (int)len, wide, wide_len) != wide_len ||
+        !WriteConsoleW(console, wide, (DWORD)wide_len, &written, NULL))
+        fwrite(text, 1, len, stderr);
+    free(wide);
+}
+
+// printf-style text to standard error, through write_stderr.
+inline void vprint_stderr(const char *format, va_list args)
+{
+    char local[1024];
+    va_list copy;
+    va_copy(copy, args);
+    int len = vsnprintf(local, sizeof local, format, copy);
+    va_end(copy);
+    if (len < 0)
+        return;
+    if ((size_t)len < sizeof local) {
+        write_stderr(local, (size_t)len);
+        return;
+    }
+    char *text = (char *)malloc((size_t)len + 1);
+    if (text == NULL) {
+        vfprintf(stderr, format, args);
+        return;
+    }
+    vsnprintf(text, (size_t)len + 1, format, args);
+    write_stderr(text, (size_t)len);
+    free(text);
+}
+
+// Whether the process is alone in a console window that was made for it, as
+// when it was started by a double click: the window closes when it ends.
+inline bool alone_in_own_console()
 {
     DWORD ids[2];
     DWORD mode;
-    if (GetConsoleProcessList(ids, 2) == 1 && GetConsoleMode(GetStdHandle(STD_INPUT_HANDLE), &mode))
-        _getch();
+    return GetConsoleProcessList(ids, 2) == 1 && GetConsoleMode(GetStdHandle(STD_INPUT_HANDLE), &mode);
+}
+
+// Waits for one key press (not a line) on the console's input; keys pressed
+// before the prompt do not count.
+inline void wait_for_key_press()
+{
+    HANDLE in = GetStdHandle(STD_INPUT_HANDLE);
+    FlushConsoleInputBuffer(in);
+    INPUT_RECORD record;
+    DWORD read;
+    while (ReadConsoleInputW(in, &record, 1, &read) && read == 1)
+        if (record.EventType == KEY_EVENT && record.Event.KeyEvent.bKeyDown)
+            return;
+}
+
+// In a console window of its own, says so and waits for a key, so that the
+// last lines can be read before the window closes; returns whether it did.
+inline bool wait_if_own_console()
+{
+    if (!alone_in_own_console())
+        return false;
+    // "Нажмите любую клавишу, чтобы закрыть окно..." in Windows-1251
+    static const char prompt[] = "\xCD\xE0\xE6\xEC\xE8\xF2\xE5 \xEB\xFE\xE1\xF3\xFE \xEA\xEB\xE0\xE2\xE8\xF8\xF3, "
+                                 "\xF7\xF2\xEE\xE1\xFB \xE7\xE0\xEA\xF0\xFB\xF2\xFC \xEE\xEA\xED\xEE...";
+    write_stderr(prompt, sizeof prompt - 1);
+    wait_for_key_press();
+    return true;
 }
 
 #else
 
-inline void wait_if_own_console() {}
+inline void vprint_stderr(const char *format, va_list args)
+{
+    vfprintf(stderr, format, args);
+}
+
+inline bool wait_if_own_console()
+{
+    return false;
+}
 
 #endif
 

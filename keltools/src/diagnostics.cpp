@@ -24,7 +24,7 @@ void emit(bool to_stderr, FILE *fp, const char *format, va_list args)
     va_list copy;
     va_copy(copy, args);
     if (to_stderr)
-        vfprintf(stderr, format, args);
+        kt_compat::vprint_stderr(format, args);
     if (fp != NULL)
         vfprintf(fp, format, copy);
     va_end(copy);

@@ -269,7 +269,26 @@ TEST(CommandLine, HelpAndVersionAnswerOnStandardOutputAndTouchNothing)
     EXPECT_EQ(r.result.status, 0);
     EXPECT_EQ(r.result.out, std::string("varnock ") + VARNOCK_VERSION + "\n");
     EXPECT_EQ(r.result.err, "");
+    // "/?" and "/h" are Windows' help switches; elsewhere they name folders.
+    for (const char *option : {" /?", " /h"}) {
+        r.run(option);
+#ifdef _WIN32
+        EXPECT_EQ(r.result.status, 0) << option;
+        EXPECT_TRUE(r.result.out.starts_with("usage: varnock [folder]\n")) << option;
+#else
+        EXPECT_EQ(r.result.status, 1) << option;
+        EXPECT_EQ(r.result.err, std::string("cannot change to directory") + option + " (No such file or directory)\n");
+#endif
+    }
     EXPECT_TRUE(r.untouched());
+#ifndef _WIN32
+    // An answer that cannot be written is a failure, not a success.
+    for (const char *option : {" --help", " --version"}) {
+        r.run(std::string(option) + " >/dev/full");
+        EXPECT_EQ(r.result.status, 1) << option;
+        EXPECT_EQ(r.result.err, "cannot write to standard output (No space left on device)\n") << option;
+    }
+#endif
 }
 
 TEST(CommandLine, UnknownOptionsAndASecondFolderStopAtOnce)
@@ -307,13 +326,12 @@ TEST(CommandLine, AFolderArgumentIsWhereTheRunWorks)
     EXPECT_EQ(elsewhere.result.status, 1);
     EXPECT_EQ(elsewhere.result.err,
               "cannot change to directory " + folder + "/missing (No such file or directory)\n");
+    // A trade file dropped onto the icon: the run works in its folder.
+    remove((folder + "/imported.txt").c_str());
     elsewhere.run(" \"" + folder + "/sdelki.xls\"");
-#ifdef _WIN32  // the system gives its own reason for a file
-    EXPECT_EQ(elsewhere.result.err.rfind("cannot change to directory " + folder + "/sdelki.xls (", 0), 0u);
-#else
-    EXPECT_EQ(elsewhere.result.err,
-              "cannot change to directory " + folder + "/sdelki.xls (Not a directory)\n");
-#endif
+    EXPECT_EQ(elsewhere.result.status, 0);
+    EXPECT_EQ(elsewhere.result.err, "reading sdelki.xls...\n1 transactions imported\n" + gazprom_totals);
+    EXPECT_EQ(kt_test::read_text_file(folder + "/imported.txt"), gazprom_line);
     EXPECT_TRUE(elsewhere.untouched());
 }
 

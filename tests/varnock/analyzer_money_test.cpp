@@ -117,8 +117,7 @@ TEST(FixedText, MatchesPrintfForEveryKindOfDouble)
 {
     std::vector<double> values = {0.0, -0.0, 0.5, 1.5, 2.5, -2.5, 0.0078125, 0.00000050000000000000001,
                                   0.30, 19.99, 1e-300, 5e-324, 4503599627370495.5,
-                                  9007199254740991.0, 9007199254740992.0, 1.8e19, 1e22, DBL_MAX,
-                                  INFINITY, -INFINITY, NAN};
+                                  9007199254740991.0, 9007199254740992.0, 1.8e19, 1e22, DBL_MAX};
     uint64_t state = 88172645463325252ull;
     for (int k = 0; k < 200000; k++) {
         state ^= state << 13, state ^= state >> 7, state ^= state << 17;
@@ -133,6 +132,8 @@ TEST(FixedText, MatchesPrintfForEveryKindOfDouble)
         values.push_back(v);
     }
     for (double v : values) {
+        if (!std::isfinite(v))
+            continue;  // below: the same text on every platform
         for (int places : {0, 4, 6}) {
             char mine[330], expected[400];
             fixed_text(mine, v, places);
@@ -140,6 +141,23 @@ TEST(FixedText, MatchesPrintfForEveryKindOfDouble)
             ASSERT_STREQ(mine, expected) << "%." << places << "f of " << v;
         }
     }
+}
+
+// glibc's texts, whatever the platform's C library writes (a trade of price 0
+// has a quantity of inf or nan in its trade line).
+TEST(FixedText, NotANumberAndInfinityReadAlikeEverywhere)
+{
+    char text[330];
+    const std::vector<std::pair<double, const char *>> cases = {
+        {NAN, "nan"}, {-NAN, "-nan"}, {INFINITY, "inf"}, {-INFINITY, "-inf"}};
+    for (const auto &[v, expected] : cases) {
+        fixed_text(text, v, 5);
+        EXPECT_STREQ(text, expected);
+    }
+    *put_fixed(text, -NAN, 5, 10) = 0;
+    EXPECT_STREQ(text, "      -nan");
+    *put_fixed(text, INFINITY, 3, 15) = 0;
+    EXPECT_STREQ(text, "            inf");
 }
 
 }  // namespace
