@@ -19,15 +19,12 @@ bool c_space(unsigned char c)
     return c == ' ' || (c >= '\t' && c <= '\r');
 }
 
+// The digit's value by its place in the alphabet of digits, or -1.
 int letter_value(unsigned char c)
 {
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'z')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'Z')
-        return c - 'A' + 10;
-    return -1;
+    static const std::string digits = "0123456789abcdefghijklmnopqrstuvwxyz";
+    size_t at = digits.find((char)(c >= 'A' && c <= 'Z' ? c + ('a' - 'A') : c));
+    return c != 0 && at != std::string::npos ? (int)at : -1;
 }
 
 // Where the sign ends: leading white space and one sign skipped.

@@ -24,6 +24,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <string>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -146,25 +147,15 @@ inline void write_stderr(const char *text, size_t len)
 // printf-style text to standard error, through write_stderr.
 inline void vprint_stderr(const char *format, va_list args)
 {
-    char local[1024];
-    va_list copy;
-    va_copy(copy, args);
-    int len = vsnprintf(local, sizeof local, format, copy);
-    va_end(copy);
+    va_list measure;
+    va_copy(measure, args);
+    int len = vsnprintf(NULL, 0, format, measure);
+    va_end(measure);
     if (len < 0)
         return;
-    if ((size_t)len < sizeof local) {
-        write_stderr(local, (size_t)len);
-        return;
-    }
-    char *text = (char *)malloc((size_t)len + 1);
-    if (text == NULL) {
-        vfprintf(stderr, format, args);
-        return;
-    }
-    vsnprintf(text, (size_t)len + 1, format, args);
-    write_stderr(text, (size_t)len);
-    free(text);
+    std::string text((size_t)len + 1, '\0');
+    vsnprintf(text.data(), text.size(), format, args);
+    write_stderr(text.data(), (size_t)len);
 }
 
 // Whether the process is alone in a console window that was made for it, as
