@@ -30,3 +30,14 @@ inline void reuse_file_buffers()
 #else
 inline void reuse_file_buffers() {}
 #endif
+
+// A file's modification time in nanoseconds; whole seconds where the system
+// keeps no finer time.
+inline long long modification_ns(const struct stat &st)
+{
+#ifdef _WIN32
+    return (long long)st.st_mtime * 1000000000LL;
+#else
+    return (long long)st.st_mtim.tv_sec * 1000000000LL + st.st_mtim.tv_nsec;
+#endif
+}
