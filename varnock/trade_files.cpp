@@ -54,8 +54,9 @@ static int read_trade_text(trade_text_t *f, FILE *fp)
     return 0;
 }
 
-// Reads the open file fp, which before (a look at the name just before it
-// was opened) describes, when it is still that file.
+// Reads the open file fp, whose name had the length before.st_size just
+// before it was opened.  (Only the length is compared here: on Windows a
+// descriptor's device number is not the name's.)
 static int read_opened_file(trade_text_t *f, FILE *fp, const struct stat &before)
 {
     struct stat st;
@@ -63,7 +64,7 @@ static int read_opened_file(trade_text_t *f, FILE *fp, const struct stat &before
         return errno;
     if (!S_ISREG(st.st_mode))
         return ESPIPE;
-    if (!looks_same(before, st))
+    if (st.st_size != before.st_size)
         return changed_while_read;
     if ((uintmax_t)st.st_size > SIZE_MAX - 2)
         return EFBIG;
@@ -73,7 +74,7 @@ static int read_opened_file(trade_text_t *f, FILE *fp, const struct stat &before
 
 // One read of a trade file whole.  Returns 0, or the reason (an errno value)
 // why it cannot be read; changed_while_read when the file seen before it
-// was opened, the one opened and the one there after the read differ.  A
+// was opened and the one there after the read differ, or its length changed.  A
 // directory or any other file that is not a regular one is not opened (a
 // pipe would wait for a writer).
 static int load_trade_text_once(trade_text_t *f)
