@@ -384,15 +384,16 @@ bool copy_stream(FILE *in, FILE *out, char *buf, size_t size)
 }
 
 // Renames the single chunk over the output, with the output's attributes; -1
-// with the chunk left private when it cannot be.
+// with the chunk left private when it cannot be.  (Closed before the rename:
+// Windows renames no open file.)
 int rename_into_place(const TextSort &ts, const std::string &name)
 {
     int fd = open(name.c_str(), O_RDONLY | O_BINARY);
     if (fd < 0) return -1;
     take_over_attributes(ts, fd);
-    int rc = replace_file(name.c_str(), ts.target.c_str());
-    if (rc != 0) fchmod(fd, 0600);
     close(fd);
+    int rc = replace_file(name.c_str(), ts.target.c_str());
+    if (rc != 0) chmod(name.c_str(), 0600);
     return rc;
 }
 
