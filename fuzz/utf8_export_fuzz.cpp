@@ -1,10 +1,11 @@
 // Fuzz target for the recognition and conversion of trade files saved in
-// UTF-8.  The input is one loaded file.  Beside the analyzer's functions runs
-// a plain reading of the rules: characters decoded by the textbook bit
-// pattern, then checked for overlong forms, surrogates and the upper limit,
-// and each converted through the C library's own Windows-1251 converter
-// (iconv), a character it cannot convert giving "?".  Both must agree on
-// whether the file is UTF-8 and on every byte of the converted text.
+// UTF-8 or UTF-16.  The input is one loaded file.  Beside the analyzer's
+// functions runs a plain reading of the rules: characters decoded by the
+// textbook bit pattern, then checked for overlong forms, surrogates and the
+// upper limit (UTF-8) or paired as surrogates (UTF-16), and each converted
+// through the C library's own Windows-1251 converter (iconv), a character it
+// cannot convert, or a lone surrogate, giving "?".  Both must agree on whether
+// the file is UTF-8 or UTF-16 and on every byte of the converted text.
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -65,6 +66,44 @@ char to_cp1251(iconv_t cd, uint32_t cp)
     return out[0];
 }
 
+// The Windows-1251 text of a UTF-16 file with its byte-order mark.
+std::string utf16_reference(iconv_t cd, const uint8_t *s, size_t n)
+{
+    bool little = s[0] == 0xFF;
+    std::vector<uint32_t> units;
+    for (size_t i = 2; i + 1 < n; i += 2)
+        units.push_back(little ? s[i] | s[i + 1] << 8 : s[i] << 8 | s[i + 1]);
+    std::string out;
+    for (size_t k = 0; k < units.size(); k++) {
+        uint32_t u = units[k];
+        bool high = u >= 0xD800 && u <= 0xDBFF;
+        if (high && k + 1 < units.size() && units[k + 1] >= 0xDC00 && units[k + 1] <= 0xDFFF)
+            u = 0x10000 + ((u - 0xD800) << 10) + (units[++k] - 0xDC00);
+        bool lone = u >= 0xD800 && u <= 0xDFFF;
+        out += lone ? '?' : u < 0x80 ? (char)u : to_cp1251(cd, u);
+    }
+    return out;
+}
+
+// The UTF-16 rules: recognised by the mark alone.
+void check_utf16(iconv_t cd, const uint8_t *data, size_t size)
+{
+    bool expected = size >= 2 && ((data[0] == 0xFF && data[1] == 0xFE) || (data[0] == 0xFE && data[1] == 0xFF));
+    std::vector<char> text(data, data + size);
+    text.push_back('\0');
+    if (is_utf16_export(text.data(), size) != expected) {
+        fprintf(stderr, "UTF-16 recognition differs: reference says %d\n", expected);
+        abort();
+    }
+    if (!expected)
+        return;
+    size_t len = utf16_to_cp1251(text.data(), size);
+    if (std::string(text.data(), len) != utf16_reference(cd, data, size) || text[len] != '\0') {
+        fprintf(stderr, "UTF-16 conversion differs\n");
+        abort();
+    }
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
@@ -72,6 +111,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     static iconv_t cd = iconv_open("CP1251", "UTF-32LE");
     if (cd == (iconv_t)-1)
         abort();
+    check_utf16(cd, data, size);
     std::vector<uint32_t> chars;
     bool valid = decode(data, size, &chars);
     bool bom = size >= 3 && memcmp(data, "\xEF\xBB\xBF", 3) == 0;

@@ -1,5 +1,5 @@
-// Encodings: trade files saved in UTF-8, recognised and converted to
-// Windows-1251.
+// Encodings: trade files saved in UTF-8 or UTF-16, recognised and converted
+// to Windows-1251.
 
 #include "encodings.h"
 
@@ -122,3 +122,47 @@ size_t utf8_to_cp1251(char *text, size_t len)
 }
 
 // A trade file whose length changes while it is read (the terminal is
+
+// A file saved in UTF-16 starts with a byte-order mark: FF FE for
+// little-endian, FE FF for big-endian.  It is converted like a UTF-8 one,
+// two bytes at a time; a code point beyond U+FFFF (a surrogate pair), a
+// surrogate without its partner and a character the code page lacks each
+// become one "?".
+
+bool is_utf16_export(const char *text, size_t len)
+{
+    const unsigned char *s = (const unsigned char *)text;
+    return len >= 2 && ((s[0] == 0xFF && s[1] == 0xFE) || (s[0] == 0xFE && s[1] == 0xFF));
+}
+
+static bool is_high_surrogate(uint32_t u)
+{
+    return u >= 0xD800 && u <= 0xDBFF;
+}
+
+static bool is_low_surrogate(uint32_t u)
+{
+    return u >= 0xDC00 && u <= 0xDFFF;
+}
+
+// Converts a text that is_utf16_export() accepted to Windows-1251 in place;
+// an odd last byte is dropped.  Each output byte takes two or more input
+// bytes, so the output never overtakes the input.
+size_t utf16_to_cp1251(char *text, size_t len)
+{
+    const unsigned char *s = (const unsigned char *)text;
+    const bool little = s[0] == 0xFF;
+    auto unit = [&](size_t i) -> uint32_t { return little ? s[i] | s[i + 1] << 8 : s[i] << 8 | s[i + 1]; };
+    size_t o = 0;
+    for (size_t i = 2; i + 1 < len; i += 2) {
+        uint32_t u = unit(i);
+        if (is_high_surrogate(u) && i + 3 < len && is_low_surrogate(unit(i + 2)))
+            i += 2;   // a character beyond U+FFFF: the code page has none
+        if (u >= 0xD800 && u <= 0xDFFF)
+            text[o++] = '?';
+        else
+            text[o++] = (char)(u < 0x80 ? u : cp1251_byte(u));
+    }
+    text[o] = 0;
+    return o;
+}

@@ -1,4 +1,4 @@
-// Trade files saved in UTF-8: recognition and conversion to Windows-1251.
+// Trade files saved in UTF-8 or UTF-16: recognition and conversion to Windows-1251.
 // Included by the trade-file loader and by tests and fuzz targets.
 #pragma once
 
@@ -13,3 +13,10 @@ bool is_utf8_export(const char *text, size_t len);
 // character the code page lacks becomes one "?".  Returns the new length;
 // a NUL follows the text.
 size_t utf8_to_cp1251(char *text, size_t len);
+// Whether text[0..len) starts with a UTF-16 byte-order mark (FF FE or FE FF).
+bool is_utf16_export(const char *text, size_t len);
+// Converts a text that is_utf16_export() accepted to Windows-1251 in place,
+// with the same mapping as utf8_to_cp1251: the mark and an odd last byte are
+// dropped, a character the code page lacks (a surrogate pair or a lone
+// surrogate included) becomes one "?".  Returns the new length; a NUL follows.
+size_t utf16_to_cp1251(char *text, size_t len);

@@ -31,6 +31,17 @@ inline void reuse_file_buffers()
 inline void reuse_file_buffers() {}
 #endif
 
+// A file's modification time in nanoseconds; whole seconds where the system
+// keeps no finer time.
+inline long long modification_ns(const struct stat &st)
+{
+#ifdef _WIN32
+    return (long long)st.st_mtime * 1000000000LL;
+#else
+    return (long long)st.st_mtim.tv_sec * 1000000000LL + st.st_mtim.tv_nsec;
+#endif
+}
+
 #ifdef _WIN32
 // "/?" and "/h", the help switches Windows users type.
 inline bool is_windows_help_switch(const char *arg)

@@ -12,9 +12,12 @@
 
 #include <cstdint>
 #include <cstdlib>
+#include <string_view>
 
-// A trade file whose length changes while it is read (the terminal is
-// rewriting it) is not taken; this is the reason given for it.
+// A trade file that changes while it is read (the terminal is rewriting it)
+// is read again, up to this many reads in all; one still changing is not
+// taken, and this is the reason given for it.
+static const int reads_of_a_changing_file = 3;
 static const int changed_while_read = EAGAIN;
 
 // A trade file as loaded: its bytes and a NUL.
@@ -22,20 +25,23 @@ typedef struct {
     const char *name;
     char *text;
     size_t len;
-    bool announced;   // its reading line is out already
 } trade_text_t;
+
+// Whether two looks at a file saw the same file, unchanged: same identity,
+// length and modification time.
+static bool looks_same(const struct stat &a, const struct stat &b)
+{
+    return a.st_dev == b.st_dev && a.st_ino == b.st_ino && a.st_size == b.st_size &&
+           modification_ns(a) == modification_ns(b);
+}
 
 // Reads the open file fp of length f->len into a new buffer.  Returns 0, or
 // the reason (an errno value) why the file cannot be taken.
 static int read_trade_text(trade_text_t *f, FILE *fp)
 {
     char *buffer = (char *)malloc(f->len + 2);
-    if (!buffer) {
-        // xmalloc stops the run naming the size; the file's line goes first.
-        warning1("reading %s...\n", f->name);
-        f->announced = true;
-        buffer = (char *)xmalloc(f->len + 2);
-    }
+    if (!buffer)
+        return ENOMEM;
     setvbuf(fp, nullptr, _IONBF, 0);
     size_t got = fread(buffer, 1, f->len + 1, fp);   // one byte more shows a file that grew
     int reason = ferror(fp) ? (errno ? errno : EIO) : got != f->len ? changed_while_read : 0;
@@ -48,53 +54,139 @@ static int read_trade_text(trade_text_t *f, FILE *fp)
     return 0;
 }
 
-// Loads a trade file whole.  Returns 0, or the reason (an errno value) why it
-// cannot be read.  A directory or any other file that is not a regular one
-// is not opened (a pipe would wait for a writer).
-static int load_trade_text(trade_text_t *f)
+// Reads the open file fp, whose name had the length before.st_size just
+// before it was opened.  (Only the length is compared here: on Windows a
+// descriptor's device number is not the name's.)
+static int read_opened_file(trade_text_t *f, FILE *fp, const struct stat &before)
 {
     struct stat st;
-    if (stat(f->name, &st) != 0)
+    if (fstat(fileno(fp), &st) != 0)
         return errno;
     if (!S_ISREG(st.st_mode))
-        return S_ISDIR(st.st_mode) ? EISDIR : ESPIPE;
+        return ESPIPE;
+    if (st.st_size != before.st_size)
+        return changed_while_read;
+    if ((uintmax_t)st.st_size > SIZE_MAX - 2)
+        return EFBIG;
+    f->len = (size_t)st.st_size;
+    return read_trade_text(f, fp);
+}
+
+// One read of a trade file whole.  Returns 0, or the reason (an errno value)
+// why it cannot be read; changed_while_read when the file seen before it
+// was opened and the one there after the read differ, or its length changed.  A
+// directory or any other file that is not a regular one is not opened (a
+// pipe would wait for a writer).
+static int load_trade_text_once(trade_text_t *f)
+{
+    struct stat before, after;
+    if (stat(f->name, &before) != 0)
+        return errno;
+    if (!S_ISREG(before.st_mode))
+        return S_ISDIR(before.st_mode) ? EISDIR : ESPIPE;
     FILE *fp = fopen(f->name, "rb");
     if (!fp)
         return errno;
-    int reason;
-    if (fstat(fileno(fp), &st) != 0)
-        reason = errno;
-    else if (!S_ISREG(st.st_mode))
-        reason = ESPIPE;
-    else if ((uintmax_t)st.st_size > SIZE_MAX - 2)
-        reason = EFBIG;
-    else
-        f->len = (size_t)st.st_size, reason = read_trade_text(f, fp);
+    int reason = read_opened_file(f, fp, before);
     fclose(fp);
+    if (reason == 0 && (stat(f->name, &after) != 0 || !looks_same(before, after))) {
+        free(f->text);
+        f->text = nullptr;
+        reason = changed_while_read;
+    }
     return reason;
 }
 
+// Loads a trade file whole, reading again one that changed meanwhile.
+// Returns 0, or the reason (an errno value) why it cannot be read.
+static int load_trade_text(trade_text_t *f)
+{
+    int reason = changed_while_read;
+    for (int k = 0; k < reads_of_a_changing_file && reason == changed_while_read; k++)
+        reason = load_trade_text_once(f);
+    return reason;
+}
+
+// Whether a file starts as an Excel workbook does: an OLE2 compound file
+// (.xls) or a ZIP archive (.xlsx).
+static bool is_workbook(const char *text, size_t len)
+{
+    static const char ole2[] = "\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1", zip[] = "PK\x03\x04";
+    return (len >= 8 && memcmp(text, ole2, 8) == 0) || (len >= 4 && memcmp(text, zip, 4) == 0);
+}
+
+// Converts an export saved in UTF-16 or UTF-8 to Windows-1251; returns the
+// reading line's format.
+static const char *convert_to_cp1251(trade_text_t *f)
+{
+    if (is_utf16_export(f->text, f->len)) {
+        f->len = utf16_to_cp1251(f->text, f->len);
+        return "reading %s (UTF-16)...\n";
+    }
+    if (is_utf8_export(f->text, f->len)) {
+        f->len = utf8_to_cp1251(f->text, f->len);
+        return "reading %s (UTF-8)...\n";
+    }
+    return "reading %s...\n";
+}
+
+// Whether the text has a complete row ("</tr>") and no "</table>" after the
+// last one: a table that does not end, as in a file caught half written.
+static bool table_does_not_end(const char *text, size_t len)
+{
+    std::string_view all(text, len);
+    size_t last_row = all.rfind("</tr>");
+    return last_row != std::string_view::npos && all.find("</table>", last_row) == std::string_view::npos;
+}
+
+// What the text of a trade file says beyond its rows, in the order of the
+// warnings.
+typedef struct {
+    bool nul_inside;     // the text ends at a NUL byte before the end of the file
+    bool table_open;     // see table_does_not_end()
+} text_signs_t;
+
+static text_signs_t read_text_signs(const trade_text_t *f)
+{
+    return {memchr(f->text, 0, f->len) != nullptr, table_does_not_end(f->text, f->len)};
+}
+
+// The warnings of a file that was read, after its rows.
+static void warn_about_text(const char *name, const row_tally_t &tally, const text_signs_t &signs, bool no_trades)
+{
+    if (tally.unclosed)
+        warning1("warning: %s: the last table row is not closed; it was not read\n", name);
+    if (signs.nul_inside)
+        warning1("warning: %s: text after a NUL byte was not read\n", name);
+    if (signs.table_open)
+        warning1("warning: %s: the table does not end; the file may be cut\n", name);
+    if (no_trades)
+        warning1("warning: no trades in %s\n", name);
+}
+
 // Imports one trade file: its reading line, then a warning when it cannot
-// be read or when its text ends inside a row.  Returns the number of its
-// trade rows that were rejected.
+// be read, and warnings about what of its text was not read or yielded no
+// trade.  Returns the number of its trade rows that were rejected.
 static int import_trade_file(const char *name, trade_store_t *A, FILE *fpo1, FILE *fpo2)
 {
-    trade_text_t f = {name, nullptr, 0, false};
+    trade_text_t f = {name, nullptr, 0};
     if (int reason = load_trade_text(&f)) {
-        if (!f.announced)
-            warning1("reading %s...\n", name);
+        warning1("reading %s...\n", name);
         warning1("warning: cannot read %s (%s)\n", name, strerror(reason));
         return 0;
     }
-    bool utf8 = is_utf8_export(f.text, f.len);
-    if (utf8)
-        f.len = utf8_to_cp1251(f.text, f.len);
-    if (!f.announced)
-        warning1(utf8 ? "reading %s (UTF-8)...\n" : "reading %s...\n", name);
+    if (is_workbook(f.text, f.len)) {
+        free(f.text);
+        warning1("reading %s...\n", name);
+        warning1("warning: cannot read %s (Excel workbook, not a web page)\n", name);
+        return 0;
+    }
+    warning1(convert_to_cp1251(&f), name);
+    text_signs_t signs = read_text_signs(&f);
+    int before = A->nt;
     row_tally_t tally = import_rows(f.text, f.len, A, fpo1, fpo2);
     free(f.text);
-    if (tally.unclosed)
-        warning1("warning: %s: the last table row is not closed; it was not read\n", name);
+    warn_about_text(name, tally, signs, A->nt == before);
     return tally.rejected;
 }
 

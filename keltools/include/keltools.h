@@ -227,8 +227,11 @@ int linebuf_close(linebuf_t *lb);
  * "sortfile.<pid>.<i>" and are merged.  compare gets pointers to line pointers
  * (cmp_str, cmp_strlen), which see a line up to its first NUL; lines are written
  * whole.  Every output line ends in a line feed, a last input line without one
- * included.  Returns 0, or -1 after a warning on standard error; a failure
- * leaves no chunk file, and an fn2 that is fn1 as it was. */
+ * included.  An fn2 that is fn1 is written over only from a complete sorted
+ * copy, keeps its owner (or loses its set-id bits), and a link there stays a
+ * link.  Returns 0, or -1 after a warning on standard error; a failure leaves
+ * no chunk file and fn1 as it was, but for a failed copy over fn1, whose
+ * complete sorted copy stays in temp_path and is named in the warning. */
 int sortfile(const char *fn1, const char *fn2, int (*compare)(const void *, const void *),
              int msize, const char *temp_path);
 

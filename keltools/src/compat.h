@@ -7,7 +7,7 @@
 //  - gmtime_r breaks down every time_t, negative ones too (msvcrt refuses
 //    them), with the same results and the same failures as glibc;
 //  - rename does not replace an existing target on Windows: replace_file does
-//    on both;
+//    on both; files there have no owner ids or set-id bits to keep;
 //  - a directory link or junction is a reparse point: lstat reports it as a
 //    file and remove_file_or_link removes it without entering it;
 //  - text for standard error is shown on a Windows console as the characters
@@ -317,6 +317,18 @@ inline int fchmod(int, mode_t)
 {
     return 0;
 }
+
+// Nor owners and set-id bits: a replaced file has nothing of them to keep.
+inline int fchown(int, int, int)
+{
+    return 0;
+}
+#ifndef S_ISUID
+#define S_ISUID 0
+#endif
+#ifndef S_ISGID
+#define S_ISGID 0
+#endif
 
 #define le64toh(x) (x)
 

@@ -39,6 +39,9 @@ struct TextSort {
     bool byte_order;    // compare is cmp_str: lines are sorted and merged by their bytes
     bool in_place;       // fn2 is the input itself
     mode_t output_mode;  // permissions for an output that replaces fn2
+    std::string target;  // the file an output replaces: fn2, a link to it followed
+    bool fn2_exists;
+    struct stat fn2_stat;  // fn2 as it was, a link to it followed
     unsigned next_number = 0;
     std::vector<unsigned> on_disk;  // numbers of the chunk files that exist
 
@@ -220,36 +223,52 @@ int cut_chunks(TextSort &ts, int fd, char *buf, char *slot_end)
 
 /*
  * Where the sorted lines go.  An output that is another file is written
- * directly.  When the output is the input itself, the lines go to a new file
- * beside it that replaces it only once complete, so that a failure at any
- * point leaves the input as it was.
+ * directly.  When the output is the input itself, nothing is written into
+ * the input before a complete sorted copy exists: the lines go to a new file
+ * beside it, which then replaces it; where its folder takes no new file,
+ * they go to a file in the temporary folder, which is then copied over the
+ * input.  A failure before that copy leaves the input as it was; a failed
+ * copy keeps the complete copy and names it.
  */
 struct Output {
+    enum Kind { direct, beside, in_temp } kind = direct;
     FILE *f = NULL;
-    std::string temp;  // the file beside the input; empty when writing fn2 directly
+    std::string temp;     // beside: the new file beside the input; in_temp: the copy
+    unsigned number = 0;  // in_temp: the copy's chunk number
 };
 
-// The name an in-place output replaces: the input's own path, links resolved.
-std::string in_place_target(const TextSort &ts)
+// A folder that refuses new files to the caller (as opposed to one that is
+// full or gone).
+bool refuses_new_files(int err)
 {
-    char *real = realpath(ts.fn2, NULL);
-    std::string target = real ? real : ts.fn2;
-    free(real);
-    return target;
+    return err == EACCES || err == EPERM;
 }
 
-// A new file beside the input, with the permissions of the input; out->f
-// stays null, with errno set, when it cannot be made.
-void open_beside_input(const TextSort &ts, Output *out)
+/*
+ * Gives a new file that takes fn2's place fn2's permissions, and fn2's owner
+ * and group where the caller may set them; where it may not, the new file
+ * belongs to the caller and loses the set-user-ID and set-group-ID bits.
+ * The owner goes first: a change of owner clears those bits.
+ */
+void take_over_attributes(const TextSort &ts, int fd)
 {
-    std::string target = in_place_target(ts);
-    size_t slash = target.rfind('/');
-    std::string dir = slash == std::string::npos ? "." : target.substr(0, slash);
+    mode_t mode = ts.output_mode;
+    if (ts.fn2_exists && fchown(fd, ts.fn2_stat.st_uid, ts.fn2_stat.st_gid) != 0) mode &= ~(S_ISUID | S_ISGID);
+    fchmod(fd, mode);
+}
+
+// A new file beside the replaced file; out->f stays null, with errno set,
+// when it cannot be made.
+void open_beside_target(const TextSort &ts, Output *out)
+{
+    size_t slash = ts.target.rfind('/');
+    std::string dir = slash == std::string::npos ? "." : ts.target.substr(0, slash);
     unsigned number = ts.next_number;
     auto name_of = [&](unsigned n) { return format_name("%s/sortfile.%u.%u", dir.c_str(), ts.pid, n); };
     int fd = create_exclusive(name_of, (size_t)-1, &number, &out->temp);
     if (fd < 0) return;
-    fchmod(fd, ts.output_mode);
+    take_over_attributes(ts, fd);
+    out->kind = Output::beside;
     out->f = fdopen(fd, "wb");
     if (out->f == NULL) {
         int err = errno;
@@ -262,11 +281,15 @@ void open_beside_input(const TextSort &ts, Output *out)
 // Opens the output; -1 (after a warning unless quiet) when it cannot be.
 int open_output(TextSort &ts, Output *out, bool quiet = false)
 {
-    if (ts.in_place) open_beside_input(ts, out);
-    // A directory that takes no new file leaves only the input itself to write.
-    if (out->f == NULL && (!ts.in_place || errno == EACCES || errno == EPERM)) {
-        out->temp.clear();
+    if (!ts.in_place) {
         out->f = fopen(ts.fn2, "wb");
+    } else {
+        open_beside_target(ts, out);
+        if (out->f == NULL && refuses_new_files(errno)) {
+            out->kind = Output::in_temp;
+            out->f = create_chunk(ts, &out->number, &out->temp);
+            return out->f ? 0 : -1;  // create_chunk has warned
+        }
     }
     if (out->f == NULL) {
         if (!quiet) warning1("failed to open %s (%s)\n", ts.fn2, strerror(errno));
@@ -275,21 +298,63 @@ int open_output(TextSort &ts, Output *out, bool quiet = false)
     return 0;
 }
 
-// After a failure: the output is closed and a file beside the input removed.
+// After a failure: the output is closed and a file beside the input removed
+// (a copy in the temporary folder goes with the chunk files).
 void abandon_output(Output *out)
 {
     fclose(out->f);
-    if (!out->temp.empty()) unlink(out->temp.c_str());
+    if (out->kind == Output::beside) unlink(out->temp.c_str());
+}
+
+// Copies the open file in to the start of fd; the byte count, or -1.
+long long copy_descriptor(int in, int fd)
+{
+    std::vector<char> buf(1 << 16);
+    long long total = 0;
+    for (;;) {
+        size_t got = read_in_full(in, buf.data(), buf.size());
+        if (got < buf.size() && errno != 0) return -1;
+        if (write_in_full(fd, buf.data(), got) != got) return -1;
+        total += (long long)got;
+        if (got < buf.size()) return total;
+    }
+}
+
+/*
+ * Writes the complete sorted copy, chunk file `number`, over the input, whose
+ * folder takes no new file: from the input's start, then cut to the copy's
+ * length.  The input keeps its owner and permissions.  On success the copy
+ * is removed; on a failure it stays, and the warning says where.
+ */
+int copy_over_input(TextSort &ts, unsigned number)
+{
+    std::string copy = ts.chunk_name(number);
+    int in = open(copy.c_str(), O_RDONLY | O_BINARY);
+    int fd = in < 0 ? -1 : open(ts.fn2, O_WRONLY | O_BINARY);
+    long long length = fd < 0 ? -1 : copy_descriptor(in, fd);
+    bool done = length >= 0 && ftruncate(fd, (off_t)length) == 0;
+    int err = errno;
+    if (fd >= 0 && close(fd) != 0 && done) done = false, err = errno;
+    if (in >= 0) close(in);
+    ts.forget(number);
+    if (!done) {
+        warning1("error writing %s (%s); the sorted lines are kept in %s\n", ts.fn2, strerror(err), copy.c_str());
+        return -1;
+    }
+    unlink(copy.c_str());
+    return 0;
 }
 
 // Closes the complete output and puts it in the input's place; -1 after a warning.
-int commit_output(const TextSort &ts, Output *out)
+int commit_output(TextSort &ts, Output *out)
 {
-    if (close_or_warn(out->f, "failed to close", ts.fn2) != 0) {
-        if (!out->temp.empty()) unlink(out->temp.c_str());
+    const char *name = out->kind == Output::in_temp ? out->temp.c_str() : ts.fn2;
+    if (close_or_warn(out->f, out->kind == Output::in_temp ? "cannot close" : "failed to close", name) != 0) {
+        if (out->kind == Output::beside) unlink(out->temp.c_str());
         return -1;
     }
-    if (!out->temp.empty() && replace_file(out->temp.c_str(), in_place_target(ts).c_str()) != 0) {
+    if (out->kind == Output::in_temp) return copy_over_input(ts, out->number);
+    if (out->kind == Output::beside && replace_file(out->temp.c_str(), ts.target.c_str()) != 0) {
         warning1("failed to rename %s to %s (%s)\n", out->temp.c_str(), ts.fn2, strerror(errno));
         unlink(out->temp.c_str());
         return -1;
@@ -318,19 +383,45 @@ bool copy_stream(FILE *in, FILE *out, char *buf, size_t size)
     return !ferror(in);
 }
 
-// The single chunk becomes the output: renamed, or else copied (and kept).
+// Renames the single chunk over the output, with the output's attributes; -1
+// with the chunk left private when it cannot be.  (Closed before the rename:
+// Windows renames no open file.)
+int rename_into_place(const TextSort &ts, const std::string &name)
+{
+    int fd = open(name.c_str(), O_RDONLY | O_BINARY);
+    if (fd < 0) return -1;
+    take_over_attributes(ts, fd);
+    close(fd);
+    int rc = replace_file(name.c_str(), ts.target.c_str());
+    if (rc != 0) chmod(name.c_str(), 0600);
+    return rc;
+}
+
+/*
+ * The single chunk becomes the output: renamed, or else copied and removed.
+ * In place, with a folder that takes no new file, the chunk is the complete
+ * copy that goes over the input.
+ */
 int finish_single_chunk(TextSort &ts, char *buf)
 {
     unsigned number = ts.on_disk[0];
     std::string name = ts.chunk_name(number);
-    chmod(name.c_str(), ts.output_mode);
-    if (replace_file(name.c_str(), ts.fn2) == 0) {
+    if (rename_into_place(ts, name) == 0) {
         ts.forget(number);
         return 0;
     }
     FILE *in = fopen(name.c_str(), "rb");
     Output out;
-    if (in == NULL || open_output(ts, &out, true) != 0) {
+    if (in != NULL && ts.in_place) {
+        open_beside_target(ts, &out);
+        if (out.f == NULL && refuses_new_files(errno)) {
+            fclose(in);
+            return copy_over_input(ts, number);
+        }
+    } else if (in != NULL) {
+        out.f = fopen(ts.fn2, "wb");
+    }
+    if (in == NULL || out.f == NULL) {
         warning1("failed to open %s or %s (%s)\n", name.c_str(), ts.fn2, strerror(errno));
         if (in) fclose(in);
         return -1;
@@ -346,7 +437,8 @@ int finish_single_chunk(TextSort &ts, char *buf)
         return -1;
     }
     if (commit_output(ts, &out) != 0) return -1;
-    ts.forget(number);  // the copied chunk stays where it is
+    unlink(name.c_str());
+    ts.forget(number);
     return 0;
 }
 
@@ -558,28 +650,47 @@ int merge_all_chunks(TextSort &ts)
         if (merge_pass(ts, &order, fan_in) != 0) return -1;
     Output out;
     if (open_output(ts, &out) != 0) return -1;
-    if (merge_chunks(ts, order, out.f, ts.fn2) != 0) {
+    if (merge_chunks(ts, order, out.f, out.kind == Output::in_temp ? out.temp.c_str() : ts.fn2) != 0) {
         abandon_output(&out);
         return -1;
     }
     return commit_output(ts, &out);
 }
 
-bool same_file(const char *fn1, const char *fn2)
+bool same_file(const char *fn1, const TextSort &ts)
 {
-    struct stat in, out;
-    return stat(fn1, &in) == 0 && stat(fn2, &out) == 0 && in.st_dev == out.st_dev && in.st_ino == out.st_ino;
+    struct stat in;
+    return ts.fn2_exists && stat(fn1, &in) == 0 && in.st_dev == ts.fn2_stat.st_dev &&
+           in.st_ino == ts.fn2_stat.st_ino;
 }
 
 // The permissions an output that replaces fn2 gets: those of the file there,
 // else those a newly created file would get.
-mode_t output_mode(const char *fn2)
+mode_t output_mode(const TextSort &ts)
 {
-    struct stat st;
-    if (stat(fn2, &st) == 0) return st.st_mode & 07777;
+    if (ts.fn2_exists) return ts.fn2_stat.st_mode & 07777;
     mode_t mask = umask(0);
     umask(mask);
     return 0666 & ~mask;
+}
+
+// The name an output replaces: fn2, or the file a link there leads to, so
+// that a link stays a link.
+std::string replaced_name(const char *fn2)
+{
+    char *real = realpath(fn2, NULL);
+    std::string target = real ? real : fn2;
+    free(real);
+    return target;
+}
+
+// What the sort learns of fn2 before it starts.
+void look_at_output(TextSort &ts)
+{
+    ts.fn2_exists = stat(ts.fn2, &ts.fn2_stat) == 0;
+    ts.in_place = same_file(ts.fn1, ts);
+    ts.output_mode = output_mode(ts);
+    ts.target = replaced_name(ts.fn2);
 }
 
 // Cuts, sorts and merges, releasing buf once it is no longer needed; -1
@@ -602,14 +713,16 @@ int sort_text(TextSort &ts, int fd, char *buf, size_t alloc)
  * sortfile: the input is cut into chunks of at most msize bytes (lines and
  * their pointers together), each sorted and written to a chunk file; the
  * chunk files are then merged into the output.  The input is closed before
- * the output is opened, and an output that is the input replaces it only
- * when complete.  On a failure no chunk file is left.
+ * the output is opened, and an output that is the input is written over only
+ * from a complete sorted copy.  No chunk file is left, but for a complete
+ * copy that could not be put over the input, which the warning names.
  */
 int sortfile(const char *fn1, const char *fn2, int (*compare)(const void *, const void *),
              int msize, const char *temp_path)
 {
     xopen_std_fds();  // no temporary file may take a standard descriptor
-    TextSort ts{fn1, fn2, temp_path, compare, msize, (unsigned)getpid(), compare == cmp_str, false, 0644, 0, {}};
+    TextSort ts{fn1, fn2, temp_path, compare, msize, (unsigned)getpid(), compare == cmp_str, false, 0644, {}, false, {},
+                0, {}};
     if (msize <= 0) {
         warning1("invalid msize %d in sortfile()\n", msize);
         return -1;
@@ -628,8 +741,7 @@ int sortfile(const char *fn1, const char *fn2, int (*compare)(const void *, cons
         free(buf);
         return -1;
     }
-    ts.in_place = same_file(fn1, fn2);
-    ts.output_mode = output_mode(fn2);
+    look_at_output(ts);
     int rc = sort_text(ts, fd, buf, alloc);
     if (rc != 0) ts.remove_all_chunks();
     return rc;

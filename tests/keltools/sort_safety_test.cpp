@@ -1,7 +1,9 @@
 // The file sorts never lose or corrupt data: temporary names that do not fit
-// are refused, an in-place sort that fails leaves its input, every byte of a
-// line is kept, merges keep few files open, temporary files never follow a
-// planted link, and no temporary file outlives a failure.
+// are refused, an in-place sort that fails leaves its input (also in a folder
+// it cannot write), a replaced file keeps its owner or loses its set-id bits,
+// a link stays a link, every byte of a line is kept, merges keep few files
+// open, temporary files never follow a planted link, and no temporary file
+// outlives a failure or a success.
 #include "keltools.h"
 #include "test_support.h"
 
@@ -22,6 +24,7 @@
 #include <vector>
 
 using kt_test::ChildResult;
+using kt_test::kNoMounts;
 using kt_test::TempDir;
 using kt_test::read_file;
 using kt_test::run_in_child;
@@ -84,6 +87,21 @@ void set_limit(int resource, rlim_t value)
 {
     struct rlimit limit = {value, value};
     setrlimit(resource, &limit);
+}
+
+// An unprivileged user and group for children of a test run as root.
+constexpr uid_t kNobody = 65534;
+
+void become_nobody()
+{
+    if (setgid(kNobody) != 0 || setuid(kNobody) != 0) _exit(3);
+}
+
+struct stat stat_of(const std::string &path)
+{
+    struct stat st = {};
+    stat(path.c_str(), &st);
+    return st;
 }
 #endif
 
@@ -280,5 +298,150 @@ TEST(SortSafety, PlantedLinksAreNotFollowed)
     EXPECT_TRUE(read_file(dir.file("sorted")) == bytes_of(want));
     EXPECT_EQ(read_file(victim), "precious\n");
     EXPECT_EQ(entries(tmp), (std::vector<std::string>{pid + "-0", "sortfile." + pid + ".0"}));
+#endif
+}
+
+// As an unprivileged user in a folder at mode 555, an in-place sort writes
+// the complete sorted copy in the temporary folder and then over the input:
+// a failure before that copy leaves the input whole, a failed copy keeps the
+// complete copy and names it, and a success leaves no temporary file.
+TEST(SortSafety, InPlaceSortInAFolderItCannotWriteNeverLosesTheInput)
+{
+#ifdef _WIN32
+    GTEST_SKIP() << "POSIX only: another user (setuid), folder modes and resource limits";
+#else
+    if (geteuid() != 0) GTEST_SKIP() << "needs root to run a child as another user";
+    TempDir dir;
+    ASSERT_EQ(chmod(dir.path().c_str(), 0755), 0);
+    std::string data = make_dir(dir, "data"), tmp = make_dir(dir, "tmp");
+    std::string f = data + "/f", text = countdown(4000);  // 38 KB
+    ASSERT_EQ(chown(tmp.c_str(), kNobody, kNobody), 0);
+    auto reset = [&](mode_t mode) {
+        write_file(f, text);
+        ASSERT_EQ(chown(f.c_str(), kNobody, kNobody), 0);
+        ASSERT_EQ(chmod(f.c_str(), mode), 0);
+        ASSERT_EQ(chmod(data.c_str(), 0555), 0);
+    };
+    auto sort_as_nobody = [&](int msize, const std::function<void()> &limit = [] {}) {
+        return sort_in_child(f, f, msize, tmp, [&] {
+            signal(SIGXFSZ, SIG_IGN);
+            limit();
+            become_nobody();
+        });
+    };
+
+    // The sorted copy cannot grow past 16 KB; 5 descriptors cannot merge.
+    reset(0640);
+    ChildResult r = sort_as_nobody(8192, [] { set_limit(RLIMIT_FSIZE, 16384); });
+    EXPECT_EQ(r.out.substr(0, 3), "-1 ") << r.err;
+    EXPECT_NE(r.err.find("(File too large)"), std::string::npos) << r.err;
+    reset(0640);
+    r = sort_as_nobody(1000, [] { set_limit(RLIMIT_NOFILE, 5); });
+    EXPECT_EQ(r.out.substr(0, 3), "-1 ") << r.err;
+    EXPECT_NE(r.err.find("(Too many open files)"), std::string::npos) << r.err;
+    EXPECT_EQ(read_file(f), text);
+    EXPECT_TRUE(entries(tmp).empty());
+
+    // Whole copies, by the merge and from the single chunk.
+    for (int msize : {8192, 1 << 16}) {
+        reset(0640);
+        r = sort_as_nobody(msize);
+        EXPECT_EQ(r.out.substr(0, 2), "0 ") << r.err;
+        EXPECT_EQ(read_file(f), byte_sorted(text)) << msize;
+        EXPECT_EQ(stat_of(f).st_mode & 07777, 0640u);
+        EXPECT_EQ(entries(data), std::vector<std::string>{"f"});
+        EXPECT_TRUE(entries(tmp).empty()) << msize;
+    }
+
+    // An input its owner cannot write: the copy over it fails.
+    for (int msize : {8192, 1 << 16}) {
+        reset(0440);
+        r = sort_as_nobody(msize);
+        EXPECT_EQ(r.out.substr(0, 3), "-1 ");
+        std::string head = "error writing " + f + " (Permission denied); the sorted lines are kept in ";
+        ASSERT_EQ(r.err.substr(0, head.size()), head) << r.err;
+        std::string kept = r.err.substr(head.size(), r.err.size() - head.size() - 1);
+        EXPECT_EQ(kept.substr(0, tmp.size() + 10), tmp + "/sortfile.");
+        EXPECT_EQ(read_file(kept), byte_sorted(text));
+        EXPECT_EQ(read_file(f), text);
+        EXPECT_EQ(entries(tmp).size(), 1u);
+        unlink(kept.c_str());
+    }
+#endif
+}
+
+// A replaced file keeps its owner, group and mode where the caller may set
+// them, and loses its set-id bits where it may not; a link given as the file
+// stays a link to the sorted file, with one chunk or several.
+TEST(SortSafety, InPlaceReplacementKeepsOwnerAndLinks)
+{
+#ifdef _WIN32
+    GTEST_SKIP() << "POSIX only: owners, set-id bits and symbolic links";
+#else
+    if (geteuid() != 0) GTEST_SKIP() << "needs root to give files to another user";
+    TempDir dir;
+    ASSERT_EQ(chmod(dir.path().c_str(), 0755), 0);
+    std::string data = make_dir(dir, "data"), tmp = make_dir(dir, "tmp");
+    ASSERT_EQ(chmod(data.c_str(), 0777), 0);
+    ASSERT_EQ(chmod(tmp.c_str(), 0777), 0);
+    std::string f = data + "/f", link = data + "/link", text = countdown(2000);
+    ASSERT_EQ(symlink("f", link.c_str()), 0);
+    auto reset = [&](uid_t owner, mode_t mode) {
+        write_file(f, text);
+        ASSERT_EQ(chown(f.c_str(), owner, owner), 0);
+        ASSERT_EQ(chmod(f.c_str(), mode), 0);
+    };
+    for (int msize : {8192, 1 << 16}) {
+        for (const std::string &name : {f, link}) {
+            reset(12345, 06755);  // root sorts another user's set-id file
+            ChildResult r = sort_in_child(name, name, msize, tmp);
+            EXPECT_EQ(r.out.substr(0, 2), "0 ") << r.err;
+            struct stat st = stat_of(f);
+            EXPECT_EQ(st.st_uid, 12345u);
+            EXPECT_EQ(st.st_gid, 12345u);
+            EXPECT_EQ(st.st_mode & 07777, 06755u) << msize << " " << name;
+            EXPECT_EQ(read_file(f), byte_sorted(text));
+            struct stat lst;
+            ASSERT_EQ(lstat(link.c_str(), &lst), 0);
+            EXPECT_TRUE(S_ISLNK(lst.st_mode)) << msize << " " << name;
+        }
+        reset(0, 06646);  // an unprivileged user sorts root's set-id file
+        ChildResult r = sort_in_child(f, f, msize, tmp, become_nobody);
+        EXPECT_EQ(r.out.substr(0, 2), "0 ") << r.err;
+        struct stat st = stat_of(f);
+        EXPECT_EQ(st.st_uid, kNobody);
+        EXPECT_EQ(st.st_mode & 07777, 0646u) << msize;
+        EXPECT_EQ(read_file(f), byte_sorted(text));
+    }
+    EXPECT_EQ(entries(data), (std::vector<std::string>{"f", "link"}));
+    EXPECT_TRUE(entries(tmp).empty());
+#endif
+}
+
+// A temporary folder on another file system: the single chunk is copied,
+// then removed; the copy gets the output's mode.
+TEST(SortSafety, OneChunkCopiedFromAnotherFileSystemLeavesNothing)
+{
+#ifdef _WIN32
+    GTEST_SKIP() << "POSIX only: a tmpfs mounted in a private mount namespace";
+#else
+    TempDir dir;
+    std::string data = make_dir(dir, "data"), tmp = make_dir(dir, "tmp");
+    std::string f = data + "/f", out = data + "/out", text = countdown(500);
+    write_file(f, text);
+    ASSERT_EQ(chmod(f.c_str(), 0640), 0);
+    ChildResult r = kt_test::run_with_mounts([&] { return kt_test::mount_small_tmpfs(tmp, "1m"); }, [&] {
+        umask(022);
+        printf("%d %d", sortfile(f.c_str(), f.c_str(), cmp_str, 1 << 16, tmp.c_str()),
+               sortfile(f.c_str(), out.c_str(), cmp_str, 1 << 16, tmp.c_str()));
+        for (const std::string &name : entries(tmp)) printf(" %s", name.c_str());
+    });
+    if (r.exited && r.status == kNoMounts) GTEST_SKIP() << "mount namespaces are not available here";
+    EXPECT_EQ(r.out, "0 0") << r.err;
+    EXPECT_EQ(read_file(f), byte_sorted(text));
+    EXPECT_EQ(read_file(out), byte_sorted(text));
+    EXPECT_EQ(stat_of(f).st_mode & 07777, 0640u);
+    EXPECT_EQ(stat_of(out).st_mode & 07777, 0644u);
+    EXPECT_EQ(entries(data), (std::vector<std::string>{"f", "out"}));
 #endif
 }

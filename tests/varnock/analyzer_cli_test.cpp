@@ -1,6 +1,7 @@
 // What the program says about its input and its command line: trade files
 // that cannot be read, rows cut off at the end of a file, rejected trade rows,
-// exports saved in UTF-8, and the options.  Whole runs in fresh directories.
+// exports saved in UTF-8 or UTF-16, files that give nothing or lose text, and
+// the options.  Whole runs in fresh directories.
 
 #include "encodings.h"
 
@@ -11,6 +12,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -119,6 +121,7 @@ TEST(CutOffRow, IsReportedAfterTheFilesReadingLine)
     EXPECT_EQ(r.result.status, 0);
     EXPECT_EQ(r.result.err, "reading sdelki_cut.xls...\n"
                             "warning: sdelki_cut.xls: the last table row is not closed; it was not read\n"
+                            "warning: sdelki_cut.xls: the table does not end; the file may be cut\n"
                             "1 transactions imported\n" + gazprom_totals);
     EXPECT_EQ(r.get("imported.txt"), gazprom_line);
     EXPECT_EQ(r.get("garbage.txt"), "");
@@ -139,11 +142,11 @@ TEST(RejectedTradeRows, AreCountedOverAllFilesBeforeTheImportCount)
         << r.result.err;
 
     RunDir none;
-    none.put("sdelki.xls", no_direction);
+    none.put("sdelki.xls", "<table>" + no_direction + "</table>");
     none.run();
     EXPECT_EQ(none.result.status, 1);
-    EXPECT_EQ(none.result.err, "reading sdelki.xls...\nwarning: 1 trade rows rejected, see garbage.txt\n"
-                               "no transactions were found\n");
+    EXPECT_EQ(none.result.err, "reading sdelki.xls...\nwarning: no trades in sdelki.xls\n"
+                               "warning: 1 trade rows rejected, see garbage.txt\nno transactions were found\n");
 }
 
 // The page without its footer, which holds the time of writing.
@@ -254,6 +257,108 @@ TEST(Utf8Export, EveryLetterAndSignOfWindows1251HasItsByte)
     EXPECT_EQ(converted(text), expected);
 }
 
+// UTF-8 text as UTF-16 with a byte-order mark, little- or big-endian.
+std::string utf16(const std::string &utf8, bool little)
+{
+    std::string out = little ? "\xFF\xFE" : "\xFE\xFF";
+    auto put = [&](unsigned u) {
+        char lo = (char)(u & 0xFF), hi = (char)(u >> 8);
+        out += little ? std::string{lo, hi} : std::string{hi, lo};
+    };
+    for (size_t i = 0; i < utf8.size();) {
+        unsigned char c = (unsigned char)utf8[i];
+        int n = c < 0x80 ? 1 : c < 0xE0 ? 2 : c < 0xF0 ? 3 : 4;
+        unsigned code = n == 1 ? c : c & (0x7F >> n);
+        for (int k = 1; k < n; k++)
+            code = code << 6 | ((unsigned char)utf8[i + k] & 0x3F);
+        i += (size_t)n;
+        if (code >= 0x10000) {
+            put(0xD800 + ((code - 0x10000) >> 10));
+            put(0xDC00 + ((code - 0x10000) & 0x3FF));
+        } else {
+            put(code);
+        }
+    }
+    return out;
+}
+
+// A UTF-16 export imports exactly like the Windows-1251 one; the converter
+// drops the mark and an odd last byte and gives "?" for what the code page
+// lacks: a character beyond U+FFFF, a lone surrogate, a CJK letter.
+TEST(Utf16Export, ImportsExactlyLikeTheWindows1251Export)
+{
+    using namespace std::string_literals;
+    std::string le = "\xFF\xFE" "A\x00\x01\x04\xAC\x20\x3D\xD8\x00\xDE\x00\xDC\x2D\x4E" "x"s;
+    std::string be = "\xFE\xFF\x00" "A\x04\x01\x20\xAC\xD8\x3D\xDE\x00\xDC\x00\x4E\x2D" "x"s;
+    for (std::string text : {le, be}) {
+        ASSERT_TRUE(is_utf16_export(text.data(), text.size()));
+        text += '\0';
+        size_t n = utf16_to_cp1251(text.data(), text.size() - 1);
+        EXPECT_EQ(text.substr(0, n + 1), std::string("A\xA8\x88???\0", 7));
+    }
+    EXPECT_FALSE(is_utf16_export("\xFF", 1));
+
+    Text file = export_file();
+    RunDir cp;
+    cp.put("sdelki.xls", file.cp1251);
+    cp.run();
+    ASSERT_EQ(cp.result.status, 0);
+    std::string header_free = cp.result.err.substr(cp.result.err.find('\n') + 1);
+    const char *files[] = {"imported.txt", "garbage.txt", "orders.txt", "report-2013.html", "report.html"};
+    for (bool little : {true, false}) {
+        RunDir u;
+        u.put("sdelki.xls", utf16(file.utf8, little));
+        u.run();
+        EXPECT_EQ(u.result.status, 0);
+        EXPECT_EQ(u.result.err, "reading sdelki.xls (UTF-16)...\n" + header_free);
+        for (const char *name : files)
+            EXPECT_EQ(without_footer(u.get(name)), without_footer(cp.get(name))) << name << " " << little;
+    }
+}
+
+// What a file does not give is named after its reading line, in this order:
+// an Excel workbook is not read at all; text after a NUL byte is lost; a
+// table without "</table>" after its last row may be cut; a file that was
+// read but gave no trade says so.  A whole file says nothing.
+TEST(FileWarnings, WhatAFileDoesNotGiveIsNamed)
+{
+    auto trade = [](const std::string &no) {
+        return row("05.03.2013 10:00:00", no, ascii("Gazprom"), buy, "100", "1000").cp1251;
+    };
+    RunDir r;
+    r.put("sdelki_ok.xls", "<table>" + trade("31") + "</table>");
+    r.put("sdelki_ole.xls", "\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1<table>" + trade("32") + "</table>");
+    r.put("sdelki_zip.xls", "PK\x03\x04<table>" + trade("33") + "</table>");
+    r.put("sdelki_nul.xls", "<table>" + trade("34") + std::string(1, '\0') + trade("35") + "</table>");
+    r.put("sdelki_cut.xls", "<table>" + trade("36") + "<tr><td>05.03");
+    r.put("sdelki_end.xls", "<table>" + trade("37"));
+    r.put("sdelki_empty.xls", "");
+    r.put("sdelki_page.xls", "<html><body>no table</body></html>");
+    r.put("sdelki_head.xls", "<table><tr><th>Date</th></tr></table>");
+    r.run();
+    EXPECT_EQ(r.result.status, 0);
+    std::vector<std::string> blocks = {
+        "reading sdelki_ok.xls...\n",
+        "reading sdelki_ole.xls...\nwarning: cannot read sdelki_ole.xls (Excel workbook, not a web page)\n",
+        "reading sdelki_zip.xls...\nwarning: cannot read sdelki_zip.xls (Excel workbook, not a web page)\n",
+        "reading sdelki_nul.xls...\nwarning: sdelki_nul.xls: text after a NUL byte was not read\n",
+        "reading sdelki_cut.xls...\nwarning: sdelki_cut.xls: the last table row is not closed; it was not read\n"
+        "warning: sdelki_cut.xls: the table does not end; the file may be cut\n",
+        "reading sdelki_end.xls...\nwarning: sdelki_end.xls: the table does not end; the file may be cut\n",
+        "reading sdelki_empty.xls...\nwarning: no trades in sdelki_empty.xls\n",
+        "reading sdelki_page.xls...\nwarning: no trades in sdelki_page.xls\n",
+        "reading sdelki_head.xls...\nwarning: no trades in sdelki_head.xls\n",
+        "4 transactions imported\n"};
+    for (const std::string &block : blocks)
+        EXPECT_NE(r.result.err.find(block), std::string::npos) << block << r.result.err;
+    // Those lines, the count, the unique count, four totals, the orders and success.
+    EXPECT_EQ(std::count(r.result.err.begin(), r.result.err.end(), '\n'), 18 + 8) << r.result.err;
+    std::string imported = r.get("imported.txt");
+    EXPECT_EQ(std::count(imported.begin(), imported.end(), '\n'), 4);
+    for (const char *lost : {" 7032 ", " 7033 ", " 7035 "})
+        EXPECT_EQ(imported.find(lost), std::string::npos) << lost;
+}
+
 TEST(CommandLine, HelpAndVersionAnswerOnStandardOutputAndTouchNothing)
 {
     RunDir r;
@@ -315,7 +420,7 @@ TEST(CommandLine, AFolderArgumentIsWhereTheRunWorks)
     RunDir home, elsewhere;
     std::string folder = home.dir.file("my trades");
     ASSERT_EQ(mkdir(folder.c_str(), 0755), 0);
-    write_file(folder + "/sdelki.xls", gazprom);
+    write_file(folder + "/sdelki.xls", "<table>" + gazprom + "</table>");
     elsewhere.run(" \"" + folder + "\"");
     EXPECT_EQ(elsewhere.result.status, 0);
     EXPECT_EQ(elsewhere.result.err, "reading sdelki.xls...\n1 transactions imported\n" + gazprom_totals);

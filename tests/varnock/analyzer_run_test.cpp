@@ -171,7 +171,7 @@ TEST(Run, NothingToImportStopsTheRun)
     headers.put("sdelki.xls", "<table>" + header_row + "\n" + header_row + "</table>");
     headers.run();
     EXPECT_EQ(headers.result.status, 1);
-    EXPECT_EQ(headers.result.err, "reading sdelki.xls...\nno transactions were found\n");
+    EXPECT_EQ(headers.result.err, "reading sdelki.xls...\nwarning: no trades in sdelki.xls\nno transactions were found\n");
     EXPECT_EQ(headers.get("imported.txt"), "");
     EXPECT_EQ(headers.get("garbage.txt"), "-1| <th>Date</th><th>No</th>\n-1| <th>Date</th><th>No</th>\n");
 }
@@ -265,7 +265,7 @@ TEST(Run, MoreRowsThanTheInitialCapacity)
                  10.0, 0.0);
         expected += line;
     }
-    r.put("sdelki.xls", file);
+    r.put("sdelki.xls", "<table>" + file + "</table>");
     r.run();
     EXPECT_EQ(r.result.status, 0);
     EXPECT_EQ(r.result.err, "reading sdelki.xls...\n20000 transactions imported\n20000 unique transactions\n"
