@@ -330,7 +330,8 @@ static void scratch_trim(scratch_t *scratch)
 // the reject code: -1 for a row that is not sixteen well-formed cells, -2
 // for a cell 0 that is no date and time, -4 for a direction that is neither
 // buy nor sale.
-static int parse_cells(const cell_t *w, int nw, transaction_t *T, text_table_t *texts, scratch_t *scratch)
+static int parse_cells(const cell_t *w, int nw, int account_column, transaction_t *T, text_table_t *texts,
+                       scratch_t *scratch)
 {
     if (nw != row_cells)
         return -1;
@@ -342,7 +343,7 @@ static int parse_cells(const cell_t *w, int nw, transaction_t *T, text_table_t *
     int r = 0;
     for (int i = 0; i < row_cells && r == 0; i++) {
         text[i] = o;
-        if ((i == 5 || i == 7 || i == 15) && !w[i].tags)
+        if ((i == 5 || i == 7 || i == 15) && !w[i].tags && i != account_column)
             continue;   // unused, and without tags it cannot be malformed
         o = clean_cell(&w[i], o, i >= 7);
         if (!o)
@@ -369,9 +370,77 @@ static int parse_cells(const cell_t *w, int nw, transaction_t *T, text_table_t *
         T->commission = 0;
         for (int i = 10; i <= 14; i++)
             T->commission += to_double(text[i]);
+        bool named = account_column >= 0 && account_column < row_cells && text[account_column][0];
+        T->account = named ? text_copy(texts, text[account_column]) : nullptr;
     }
     scratch_trim(scratch);
     return r;
+}
+
+// The account column of a header row.  A header is a row of "<th>" cells,
+// or any row before the first trade row; the account column is the cell
+// whose text, without tags and blanks, is "Счет" or "Счёт" in any case.
+
+// Whether the cp1251 text [b, e), tags and blanks dropped, is the word
+// "счет" or "счёт" in any case.
+static bool is_account_title(const char *b, const char *e)
+{
+    static const unsigned char word[] = {0xF1, 0xF7, 0xE5, 0xF2};   // "счет" in lower case
+    size_t k = 0;
+    for (const char *p = b; p < e; p++) {
+        unsigned char c = (unsigned char)*p;
+        if (c == '<') {
+            const char *gt = (const char *)memchr(p, '>', (size_t)(e - p));
+            if (!gt)
+                return false;
+            p = gt;
+            continue;
+        }
+        if (is_c_space(c) || c == 0xA0)
+            continue;
+        if (c >= 0xC0 && c <= 0xDF)
+            c = (unsigned char)(c + 0x20);
+        if (c == 0xA8 || c == 0xB8)
+            c = 0xE5;   // "ё" counts as "е"
+        if (k == sizeof word || c != word[k])
+            return false;
+        k++;
+    }
+    return k == sizeof word;
+}
+
+// The index of the account cell among the "<th>" and "<td>" cells of the
+// row [row, end), or -1 when no cell names the account.
+static int account_column_of(const char *row, const char *end)
+{
+    int index = 0;
+    for (const char *p = row; (p = find_byte(p, end, '<')) != nullptr; p++) {
+        if (!starts(p, end, "<th") && !starts(p, end, "<td"))
+            continue;
+        const char *text = find_byte(p + 3, end, '>');
+        if (!text)
+            return -1;
+        text++;
+        const char *close = text;
+        while ((close = find_byte(close, end, '<')) && !starts(close, end, "</th>") && !starts(close, end, "</td>"))
+            close++;
+        if (!close)
+            return -1;
+        if (is_account_title(text, close))
+            return index;
+        index++;
+        p = close;
+    }
+    return -1;
+}
+
+// Whether the row [row, end) has a "<th" cell.
+static bool has_heading_cells(const char *row, const char *end)
+{
+    for (const char *p = row; (p = find_byte(p, end, '<')) != nullptr; p++)
+        if (starts(p, end, "<th"))
+            return true;
+    return false;
 }
 
 // Reads the rows of one loaded trade file (len bytes and a NUL); each
@@ -385,6 +454,8 @@ row_tally_t import_rows(char *text, size_t len, trade_store_t *A, FILE *fpo1, FI
     const char *end = nul ? nul : text + len;
     lt_walk_t walk;
     walk_from(&walk, text, end);
+    int account_column = -1;
+    bool trade_seen = false;
     for (;;) {
         const char *tr = find_row_start(&walk);
         if (!tr)
@@ -400,11 +471,16 @@ row_tally_t import_rows(char *text, size_t len, trade_store_t *A, FILE *fpo1, FI
         }
         *close = 0;
         transaction_t *slot = next_slot(A);
-        int r = parse_cells(w, nw, slot, &A->texts, &scratch);
+        int r = parse_cells(w, nw, account_column, slot, &A->texts, &scratch);
         if (r == 0) {
             write_trade_line(fpo1, slot);
             A->nt++;
+            trade_seen = true;
         } else {
+            if (!trade_seen || has_heading_cells(row, close)) {
+                int column = account_column_of(row, close);
+                account_column = column >= 0 ? column : account_column;
+            }
             tally.rejected += r == -2 || r == -4;
             fprintf(fpo2, "%d| ", r);
             fwrite_unlocked(row, 1, (size_t)(close - row), fpo2);
