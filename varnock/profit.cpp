@@ -221,7 +221,7 @@ static std::vector<const transaction_t *> trades_in_lot_order(const transaction_
     return order;
 }
 
-// A's share of whole for quantity q out of quantity of, rounded half away
+// The share of whole that quantity q takes out of quantity of, rounded half away
 // from zero to the kopeck.
 static int64_t kopeck_share(int64_t whole, double q, double of)
 {

@@ -387,10 +387,10 @@ TEST(ProfitPage, IsWellFormedXmlApartFromTheDocumentType)
 
 // One table row of a trade file as the terminal exports it (cp1251 text).
 std::string file_row(const char *when, const char *no, const char *order, const std::string &direction,
-                     const char *price, const char *amount)
+                     const char *price, const char *amount, const char *account = "L01")
 {
     std::vector<std::string> c = {when, no, order, "SBER", "Sber", "MICEX", direction, "T0",
-                                  price, amount, "0", "0", "0", "0", "0", "L01"};
+                                  price, amount, "0", "0", "0", "0", "0", account};
     std::string r = "<tr>";
     for (auto &t : c)
         r += "<td>" + t + "</td>";
@@ -414,6 +414,34 @@ TEST(ProfitPage, ARunTakesEachFillOnceBeforeConsolidation)
     std::string p = convert(kt_test::read_file(dir.file("profit.html")), "CP1251", "UTF-8");
     EXPECT_EQ(table(p, "y2013")[0], (std::vector<std::string>{"Sber (SBER)", "10", "250.00", "200.00", "0.00", "50.00"}));
     EXPECT_EQ(table(p, "open"), (rows_t{{"Sber (SBER)", "10", "10.0000", "100.00", "0.00", "03.06.2013"}}));
+}
+
+TEST(ProfitPage, ARunReadsEachFilesAccountFromItsHeader)
+{
+    // The example of two accounts, from two files whose headers name the
+    // account column: -500.00 on B, 10 at 100 open on A; a file without the
+    // header puts its trade on no account.
+    std::string buy = convert("Купля", "UTF-8", "CP1251"), sale = convert("Продажа", "UTF-8", "CP1251");
+    std::string head15;
+    for (int k = 0; k < 15; k++)
+        head15 += "<th>h</th>";
+    head15 = "<tr>" + head15 + convert("<th>Счёт</th>", "UTF-8", "CP1251") + "</tr>\n";
+    kt_test::TempDir dir;
+    kt_test::write_file(dir.file("sdelki_a.xls"),
+                        "<table>\n" + head15 + file_row("01.04.2013 10:00:00", "1", "1", buy, "100", "1000", "A") +
+                            "</table>\n");
+    kt_test::write_file(dir.file("sdelki_b.xls"),
+                        "<table>\n" + head15 + file_row("02.04.2013 10:00:00", "2", "2", buy, "200", "2000", "B") +
+                            file_row("03.04.2013 10:00:00", "3", "3", sale, "150", "1500", "B") + "</table>\n");
+    kt_test::write_file(dir.file("sdelki_c.xls"),
+                        "<table>\n" + file_row("04.04.2013 10:00:00", "4", "4", buy, "10", "100", "C") + "</table>\n");
+    kt_test::ChildResult r = kt_test::run_command(dir.path(), VARNOCK_PATH);
+    ASSERT_TRUE(r.exited && r.status == 0) << r.err;
+    std::string p = convert(kt_test::read_file(dir.file("profit.html")), "CP1251", "UTF-8");
+    EXPECT_EQ(table(p, "y2013")[0], (std::vector<std::string>{"B", "Sber (SBER)", "10", "1,500.00", "2,000.00", "0.00",
+                                                              "-500.00"}));
+    EXPECT_EQ(table(p, "open"), (rows_t{{"", "Sber (SBER)", "10", "10.0000", "100.00", "0.00", "04.04.2013"},
+                                        {"A", "Sber (SBER)", "10", "100.0000", "1,000.00", "0.00", "01.04.2013"}}));
 }
 
 }  // namespace
