@@ -330,9 +330,74 @@ static void scratch_trim(scratch_t *scratch)
 // the reject code: -1 for a row that is not sixteen well-formed cells, -2
 // for a cell 0 that is no date and time, -4 for a direction that is neither
 // buy nor sale.
-static int parse_cells(const cell_t *w, int nw, int account_column, transaction_t *T, text_table_t *texts,
+// The account column of the file's header, and the account of the last
+// trade row: rows of one file mostly share it.
+typedef struct {
+    int column;         // -1 when the header names none
+    char *last;         // shared copy, or null
+    const char *raw;    // the bytes of the cell it was read from, when that had no tags
+    size_t raw_len;
+} account_column_t;
+
+// Whether the n bytes at a and b are equal; account cells are short, and a
+// call of memcmp costs more than comparing them here, eight bytes at a time
+// (the last eight may overlap the ones before).
+static bool same_bytes(const char *a, const char *b, size_t n)
+{
+    uint64_t x, y;
+    if (n < 8) {
+        for (; n > 0; a++, b++, n--)
+            if (*a != *b)
+                return false;
+        return true;
+    }
+    for (size_t k = 0; k + 8 < n; k += 8) {
+        memcpy(&x, a + k, 8);
+        memcpy(&y, b + k, 8);
+        if (x != y)
+            return false;
+    }
+    memcpy(&x, a + n - 8, 8);
+    memcpy(&y, b + n - 8, 8);
+    return x == y;
+}
+
+// Whether the row's account cell has no tags and the same bytes as the cell
+// the last account was read from.
+static bool same_account_cell(const cell_t *w, const account_column_t *account)
+{
+    if ((unsigned)account->column >= (unsigned)row_cells || account->raw_len == 0)
+        return false;
+    const cell_t *c = &w[account->column];
+    size_t len = (size_t)(c->e - c->b);
+    return !c->tags && len == account->raw_len && same_bytes(c->b, account->raw, len);
+}
+
+// The account of a row whose account cell differs from the last one read:
+// the shared copy of its cleaned text, or null when it is empty or the
+// header names no account column.
+static char *read_account(const cell_t *w, char *const *text, account_column_t *account, text_table_t *texts)
+{
+    int column = account->column;
+    if (column < 0 || column >= row_cells || !text[column][0])
+        return nullptr;
+    const cell_t *c = &w[column];
+    account->last = text_copy(texts, text[column]);
+    account->raw = c->tags ? nullptr : c->b;
+    account->raw_len = c->tags ? 0 : (size_t)(c->e - c->b);
+    return account->last;
+}
+
+static int parse_cells(const cell_t *w, int nw, account_column_t *account, transaction_t *T, text_table_t *texts,
                        scratch_t *scratch)
 {
+    int account_column = account->column;
+    // Cells left uncleaned when they have no tags: those the record does not
+    // use, and the account cell when it repeats the last one.
+    bool same_account = same_account_cell(w, account);
+    unsigned skipped = 1u << 5 | 1u << 7 | 1u << 15;
+    if (account_column >= 0 && account_column < row_cells)
+        skipped = same_account ? skipped | 1u << account_column : skipped & ~(1u << account_column);
     if (nw != row_cells)
         return -1;
     size_t size = row_cells;   // the cells' text and terminators, however long the row
@@ -343,8 +408,8 @@ static int parse_cells(const cell_t *w, int nw, int account_column, transaction_
     int r = 0;
     for (int i = 0; i < row_cells && r == 0; i++) {
         text[i] = o;
-        if ((i == 5 || i == 7 || i == 15) && !w[i].tags && i != account_column)
-            continue;   // unused, and without tags it cannot be malformed
+        if ((skipped >> i & 1) && !w[i].tags)
+            continue;   // without tags it cannot be malformed
         o = clean_cell(&w[i], o, i >= 7);
         if (!o)
             r = -1;
@@ -370,8 +435,7 @@ static int parse_cells(const cell_t *w, int nw, int account_column, transaction_
         T->commission = 0;
         for (int i = 10; i <= 14; i++)
             T->commission += to_double(text[i]);
-        bool named = account_column >= 0 && account_column < row_cells && text[account_column][0];
-        T->account = named ? text_copy(texts, text[account_column]) : nullptr;
+        T->account = same_account ? account->last : read_account(w, text, account, texts);
     }
     scratch_trim(scratch);
     return r;
@@ -454,7 +518,7 @@ row_tally_t import_rows(char *text, size_t len, trade_store_t *A, FILE *fpo1, FI
     const char *end = nul ? nul : text + len;
     lt_walk_t walk;
     walk_from(&walk, text, end);
-    int account_column = -1;
+    account_column_t account = {-1, nullptr, nullptr, 0};
     bool trade_seen = false;
     for (;;) {
         const char *tr = find_row_start(&walk);
@@ -471,7 +535,7 @@ row_tally_t import_rows(char *text, size_t len, trade_store_t *A, FILE *fpo1, FI
         }
         *close = 0;
         transaction_t *slot = next_slot(A);
-        int r = parse_cells(w, nw, account_column, slot, &A->texts, &scratch);
+        int r = parse_cells(w, nw, &account, slot, &A->texts, &scratch);
         if (r == 0) {
             write_trade_line(fpo1, slot);
             A->nt++;
@@ -479,7 +543,7 @@ row_tally_t import_rows(char *text, size_t len, trade_store_t *A, FILE *fpo1, FI
         } else {
             if (!trade_seen || has_heading_cells(row, close)) {
                 int column = account_column_of(row, close);
-                account_column = column >= 0 ? column : account_column;
+                account.column = column >= 0 ? column : account.column;
             }
             tally.rejected += r == -2 || r == -4;
             fprintf(fpo2, "%d| ", r);

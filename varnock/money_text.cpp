@@ -65,27 +65,16 @@ char *stf(double n, int clr)
     return text;
 }
 
-char *put_kopecks(char *o, int64_t kopecks, char point, bool grouped)
+char *stk(int64_t kopecks)
 {
+    char *text = next_buffer(), *o = text;
     uint64_t magnitude = kopecks < 0 ? 0 - (uint64_t)kopecks : (uint64_t)kopecks;
     if (kopecks < 0)
         *o++ = '-';
     char digits[24];
-    size_t len = (size_t)(put_uint(digits, magnitude / 100) - digits);
-    if (grouped) {
-        o = group_digits(o, digits, len);
-    } else {
-        memcpy(o, digits, len);
-        o += len;
-    }
-    *o++ = point;
-    return put_uint(o, magnitude % 100, 2);
-}
-
-char *stk(int64_t kopecks)
-{
-    char *text = next_buffer();
-    *put_kopecks(text, kopecks, '.', true) = 0;
+    o = group_digits(o, digits, (size_t)(put_uint(digits, magnitude / 100) - digits));
+    *o++ = '.';
+    *put_uint(o, magnitude % 100, 2) = 0;
     return text;
 }
 

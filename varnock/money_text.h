@@ -8,10 +8,6 @@
 // green font tag, or a red one when n < 0.  The text lives in the next of 100
 // static buffers, so it stays valid through the next 99 calls.
 char *stf(double n, int clr);
-// Appends money of that many kopecks: a "-" when negative, the whole
-// roubles (grouped in threes by "," when grouped), then point and two
-// digits.  Needs room for 30 characters.
-char *put_kopecks(char *o, int64_t kopecks, char point, bool grouped);
 // Money in kopecks as the pages print it: "1,234.50", "-1,234.50", in the
 // next of stf's buffers.
 char *stk(int64_t kopecks);

@@ -3,26 +3,30 @@
 
 #include "profit.h"
 
-#include "keltools.h"
-
 #include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <charconv>
-#include <ctime>
+
+// Floor division and its remainder, for the calendar's negative years.
+static int64_t floor_div(int64_t a, int64_t b)
+{
+    return a >= 0 ? a / b : -((-a + b - 1) / b);
+}
 
 int64_t civil_day(int64_t y, int64_t m, int64_t d)
 {
-    // tm_year is an int: the year is first moved by whole 400-year cycles,
-    // over which the calendar repeats, into 0 to 399.
-    int64_t cycles = (y >= 0 ? y : y - 399) / 400;
-    struct tm tm = {};
-    tm.tm_year = (int)(y - cycles * 400 - 1900);
-    tm.tm_mon = (int)(m - 1);
-    tm.tm_mday = (int)d;
-    int64_t seconds = (int64_t)timegm1(&tm);
-    int64_t days = seconds >= 0 ? seconds / 86400 : -((-seconds + 86399) / 86400);
-    return days + cycles * 146097;
+    // Months out of range move the year; days out of range count on.  The
+    // year is then counted from March, so that the leap day comes last, in
+    // eras of 400 years over which the calendar repeats.
+    y += floor_div(m - 1, 12);
+    m -= floor_div(m - 1, 12) * 12;
+    y -= m <= 2;
+    int64_t era = floor_div(y, 400);
+    int64_t year_of_era = y - era * 400;
+    int64_t day_of_year = (153 * (m > 2 ? m - 3 : m + 9) + 2) / 5;
+    int64_t day_of_era = year_of_era * 365 + year_of_era / 4 - year_of_era / 100 + day_of_year;
+    return era * 146097 + day_of_era - 719468 + (d - 1);
 }
 
 // Below this many shares a lot or the rest of a trade counts as used up.
@@ -31,6 +35,15 @@ static const double dust_shares = 0.01;
 // The page's sums stay below 2^63 kopecks when the money and fees of all
 // trades that take part, in absolute value, stay within this.
 static const uint64_t money_budget = 1ULL << 61;
+
+// x rounded half away from zero, |x| below 2^63: the cut-off fraction is
+// exact, so halves are found exactly.
+static int64_t round_half_away(double x)
+{
+    int64_t whole = (int64_t)x;
+    double fraction = x - (double)whole;
+    return whole + (fraction >= 0.5) - (fraction <= -0.5);
+}
 
 // v * 100 is rounded to the nearest kopeck unless it lies this close to a
 // half (a margin for the rounding of the product), where the decimal text
@@ -64,9 +77,10 @@ bool to_kopecks(double v, int64_t *kopecks)
     double scaled = v * 100;
     if (!(fabs(scaled) < 0x1p62))
         return false;   // also nan and the infinities
-    double whole = trunc(scaled);
-    if (fabs(fabs(scaled - whole) - 0.5) > half_margin(scaled))
-        *kopecks = (int64_t)llround(scaled);
+    int64_t whole = (int64_t)scaled;
+    double fraction = scaled - (double)whole;
+    if (fabs(fabs(fraction) - 0.5) > half_margin(scaled))
+        *kopecks = whole + (fraction > 0.5) - (fraction < -0.5);
     else
         *kopecks = kopecks_of_text(v);
     return true;
@@ -85,29 +99,28 @@ struct trade_rest_t {
     int64_t money, fees;
 };
 
-// The quantity, money and fees of a trade: false when its quantity is not a
-// finite positive number or its money or fees are not finite.
-static bool trade_rest_of(const transaction_t *t, trade_rest_t *rest)
+// A trade's money and fees in kopecks.
+static trade_money_t money_of(const transaction_t *t)
+{
+    trade_money_t m;
+    if (!to_kopecks(t->amount, &m.money))
+        m.money = no_kopecks;
+    if (!to_kopecks(t->commission, &m.fees))
+        m.fees = no_kopecks;
+    return m;
+}
+
+// Whether a trade takes part in the lots: its quantity is a finite positive
+// number, its money and fees are numbers of kopecks, and they do not carry
+// the absolute money of the trades taken so far (*spent) beyond the budget.
+static bool takes_part(const transaction_t *t, const trade_money_t &m, uint64_t *spent)
 {
     double quantity = t->amount / t->price;
     if (!std::isfinite(quantity) || !(quantity > 0) || !(t->amount > 0))
         return false;
-    int64_t money, fees;
-    if (!to_kopecks(t->amount, &money) || !to_kopecks(t->commission, &fees))
+    if (m.money == no_kopecks || m.fees == no_kopecks)
         return false;
-    *rest = {quantity, money, fees};
-    return true;
-}
-
-// Whether a trade takes part in the lots: it has a quantity, money and fees,
-// and its money and fees do not carry the absolute money of the trades taken
-// so far (*spent) beyond the budget.
-static bool takes_part(const transaction_t *t, uint64_t *spent)
-{
-    trade_rest_t rest;
-    if (!trade_rest_of(t, &rest))
-        return false;
-    uint64_t money = (uint64_t)rest.money + (uint64_t)(rest.fees < 0 ? -rest.fees : rest.fees);
+    uint64_t money = (uint64_t)m.money + (uint64_t)(m.fees < 0 ? -m.fees : m.fees);
     if (money > money_budget - *spent)
         return false;
     *spent += money;
@@ -177,9 +190,11 @@ static bool sort_by_time_keys(const transaction_t **first, size_t n, std::vector
 // The trades of T[0..n) that take part in the lots, in lot order: grouped
 // by the rank of their names (a counting sort), then each group by time;
 // the others go to skipped.  Names without a rank are compared as texts.
+// The money of every trade in kopecks goes to money.
 static std::vector<const transaction_t *> trades_in_lot_order(const transaction_t *T, int n,
                                                                const text_ranks_t &text_ranks,
-                                                               std::vector<const transaction_t *> &skipped)
+                                                               std::vector<const transaction_t *> &skipped,
+                                                               std::vector<trade_money_t> &money)
 {
     std::vector<const transaction_t *> order;
     std::vector<int64_t> ranks((size_t)n, -1);
@@ -187,8 +202,10 @@ static std::vector<const transaction_t *> trades_in_lot_order(const transaction_
     size_t names = 0;
     order.reserve((size_t)n);
     uint64_t spent = 0;
+    money.reserve((size_t)n);
     for (int i = 0; i < n; i++) {
-        if (!takes_part(T + i, &spent)) {
+        money.push_back(money_of(T + i));
+        if (!takes_part(T + i, money.back(), &spent)) {
             skipped.push_back(T + i);
             continue;
         }
@@ -225,7 +242,7 @@ static std::vector<const transaction_t *> trades_in_lot_order(const transaction_
 // from zero to the kopeck.
 static int64_t kopeck_share(int64_t whole, double q, double of)
 {
-    return (int64_t)llround((double)whole * q / of);
+    return round_half_away((double)whole * q / of);
 }
 
 // Takes quantity q out of a rest holding quantity from (money and fees in
@@ -358,7 +375,7 @@ static bool same_pool(const transaction_t *a, const transaction_t *b)
 profit_book_t build_profit_book(const transaction_t *T, int n, const text_ranks_t &ranks)
 {
     profit_book_t book;
-    std::vector<const transaction_t *> order = trades_in_lot_order(T, n, ranks, book.skipped);
+    std::vector<const transaction_t *> order = trades_in_lot_order(T, n, ranks, book.skipped, book.money);
     std::sort(book.skipped.begin(), book.skipped.end(),
               [](const transaction_t *a, const transaction_t *b) {
                   int c = cmp_transaction_time(a, b);
@@ -370,9 +387,9 @@ profit_book_t build_profit_book(const transaction_t *T, int n, const text_ranks_
         pool.clear();
         size_t from = book.closings.size();
         for (j = i; j < order.size() && same_pool(order[j], order[i]); j++) {
-            trade_rest_t rest;
-            trade_rest_of(order[j], &rest);
-            match_trade(order[j], rest, pool, book.closings);
+            const transaction_t *t = order[j];
+            const trade_money_t &m = book.money[(size_t)(t - T)];
+            match_trade(t, {t->amount / t->price, m.money, m.fees}, pool, book.closings);
         }
         book_closings(book.closings, from, order[i], book);
         note_open_position(order[i], pool, book.open);

@@ -32,6 +32,13 @@ inline constexpr char pf_heading[] = "\xD0\xE5\xE0\xEB\xE8\xE7\xEE\xE2\xE0\xED\x
 // yet is 29 kopecks).  False when v is not finite or 2^62 kopecks or more.
 bool to_kopecks(double v, int64_t *kopecks);
 
+// A trade's money and fees in kopecks, or no_kopecks for a cell that is no
+// finite number of kopecks.
+inline constexpr int64_t no_kopecks = INT64_MIN;
+struct trade_money_t {
+    int64_t money, fees;
+};
+
 // Money figures of a table row; the result is derived, never summed.
 struct realised_t {
     double quantity = 0;
@@ -90,6 +97,7 @@ struct profit_book_t {
     std::vector<open_position_t> open;
     std::vector<const transaction_t *> skipped;
     std::vector<const char *> accounts;
+    std::vector<trade_money_t> money;                       // of each trade of T, by index
 };
 
 // Account texts in table order: none first, then byte order.
