@@ -393,11 +393,12 @@ static int parse_cells(const cell_t *w, int nw, account_column_t *account, trans
 {
     int account_column = account->column;
     // Cells left uncleaned when they have no tags: those the record does not
-    // use, and the account cell when it repeats the last one.
+    // use, unless the account is read from one of them and differs from the
+    // last one.
     bool same_account = same_account_cell(w, account);
     unsigned skipped = 1u << 5 | 1u << 7 | 1u << 15;
-    if (account_column >= 0 && account_column < row_cells)
-        skipped = same_account ? skipped | 1u << account_column : skipped & ~(1u << account_column);
+    if (account_column >= 0 && account_column < row_cells && !same_account)
+        skipped &= ~(1u << account_column);
     if (nw != row_cells)
         return -1;
     size_t size = row_cells;   // the cells' text and terminators, however long the row

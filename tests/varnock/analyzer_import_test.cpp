@@ -399,6 +399,8 @@ TEST(RowLoop, TheHeaderRowNamesTheAccountColumn)
     std::string td_head = "<tr><td>a</td><td>\xF1\xF7\xE5\xF2</td></tr>\n";
     Import td(td_head + good + good);
     EXPECT_EQ(account(td, 0), "101");   // cell 1 of the trade row: its number
+    EXPECT_EQ(account(td, 1), "101");
+    EXPECT_EQ(td.A.T[1].no, 101);       // still read when the account repeats
     Import late(good + td_head + good);
     EXPECT_EQ(account(late, 1), "-");
     // No header, or a header without the word: no account.
