@@ -382,6 +382,9 @@ profit_book_t build_profit_book(const transaction_t *T, int n, const text_ranks_
                   return c != 0 ? c < 0 : a->no < b->no;
               });
     group_by_account(order, book.accounts);
+    // Each piece uses up a lot or the rest of a trade, so there are at most
+    // twice as many pieces as trades, and mostly fewer than trades.
+    book.closings.reserve(order.size());
     pool_t pool;
     for (size_t i = 0, j; i < order.size(); i = j) {
         pool.clear();
