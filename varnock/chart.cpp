@@ -36,10 +36,16 @@ static const int CH_T1 = 40, CH_B1 = 280, CH_T2 = 360, CH_B2 = 480;
 static const char ch_green[] = "darkgreen";
 static const char ch_red[] = "red";
 
-// The running result after each closing date, one point per date.
-static std::vector<std::pair<int64_t, double>> running_result(const profit_book_t &book)
+// Kopecks as the roubles the chart's scale counts in.
+static double roubles(int64_t kopecks)
 {
-    std::vector<std::pair<int64_t, double>> points = book.day_results;
+    return (double)kopecks / 100;
+}
+
+// The running result in kopecks after each closing date, one point per date.
+static std::vector<std::pair<int64_t, int64_t>> running_result(const profit_book_t &book)
+{
+    std::vector<std::pair<int64_t, int64_t>> points = book.day_results;
     std::stable_sort(points.begin(), points.end(), [](const auto &x, const auto &y) { return x.first < y.first; });
     size_t w = 0;
     for (size_t k = 0; k < points.size(); k++) {
@@ -49,7 +55,7 @@ static std::vector<std::pair<int64_t, double>> running_result(const profit_book_
             points[w++] = points[k];
     }
     points.resize(w);
-    double sum = 0;
+    int64_t sum = 0;
     for (auto &p : points)
         p.second = sum += p.second;
     return points;
@@ -61,11 +67,11 @@ static std::vector<std::pair<int64_t, double>> running_result(const profit_book_
 static void write_running_chart(FILE *fp, const profit_book_t &book, const realised_t &total, int32_t y1,
                                 int32_t y2)
 {
-    std::vector<std::pair<int64_t, double>> points = running_result(book);
+    std::vector<std::pair<int64_t, int64_t>> points = running_result(book);
     double lo = 0, hi = 0;
     for (const auto &p : points) {
-        lo = std::min(lo, p.second);
-        hi = std::max(hi, p.second);
+        lo = std::min(lo, roubles(p.second));
+        hi = std::max(hi, roubles(p.second));
     }
     int64_t start = civil_day(y1, 1, 1), end = civil_day((int64_t)y2 + 1, 1, 1);
     axis_t x = {(double)start, (double)end, CH_L, CH_R};
@@ -92,13 +98,13 @@ static void write_running_chart(FILE *fp, const profit_book_t &book, const reali
     double last = 0;
     for (const auto &[day, sum] : points) {
         double at = x.at((double)day);
-        write_format(fp, " %.1f,%.1f %.1f,%.1f", at, y.at(last), at, y.at(sum));
-        last = sum;
+        write_format(fp, " %.1f,%.1f %.1f,%.1f", at, y.at(last), at, y.at(roubles(sum)));
+        last = roubles(sum);
     }
     write_format(fp, " %.1f,%.1f\" />\n", x.at((double)end), y.at(last));
-    double result = total.result();
+    int64_t result = total.result();
     write_format(fp, "<text x=\"%d\" y=\"%.1f\" text-anchor=\"end\" fill=\"%s\">%s</text>\n", CH_R, y.at(last) - 6,
-            result < 0 ? ch_red : ch_green, stf(result, 0));
+            result < 0 ? ch_red : ch_green, stk(result));
 }
 
 // One bar per year with closings, its height the year's result, labelled
@@ -107,8 +113,8 @@ static void write_year_bars(FILE *fp, const profit_book_t &book)
 {
     double lo = 0, hi = 0;
     for (const profit_year_t &py : book.years) {
-        lo = std::min(lo, py.sums.result());
-        hi = std::max(hi, py.sums.result());
+        lo = std::min(lo, roubles(py.sums.result()));
+        hi = std::max(hi, roubles(py.sums.result()));
     }
     axis_t y = {lo, hi > lo ? hi : lo + 1, CH_B2, CH_T2};
     write_format(fp, "<text x=\"%d\" y=\"%d\">%s</text>\n", CH_L, CH_T2 - 24, pf_axis_years);
@@ -117,13 +123,14 @@ static void write_year_bars(FILE *fp, const profit_book_t &book)
             y.at(0));
     double slot = (double)(CH_R - CH_L) / (double)std::max<size_t>(1, book.years.size());
     for (size_t k = 0; k < book.years.size(); k++) {
-        double result = book.years[k].sums.result(), top = std::min(y.at(result), y.at(0));
+        int64_t kopecks = book.years[k].sums.result();
+        double result = roubles(kopecks), top = std::min(y.at(result), y.at(0));
         double middle = CH_L + slot * ((double)k + 0.5);
         const char *colour = result < 0 ? ch_red : ch_green;
         write_format(fp, "<rect x=\"%.1f\" y=\"%.1f\" width=\"%.1f\" height=\"%.1f\" fill=\"%s\" />\n",
                 middle - slot * 0.3, top, slot * 0.6, fabs(y.at(result) - y.at(0)), colour);
         write_format(fp, "<text x=\"%.1f\" y=\"%.1f\" text-anchor=\"middle\" fill=\"%s\">%s</text>\n", middle,
-                result < 0 ? y.at(result) + 14 : y.at(result) - 4, colour, stf(result, 0));
+                result < 0 ? y.at(result) + 14 : y.at(result) - 4, colour, stk(kopecks));
         write_format(fp, "<text x=\"%.1f\" y=\"%d\" text-anchor=\"middle\">%d</text>\n", middle, CH_B2 + 34,
                 book.years[k].year);
     }

@@ -330,8 +330,75 @@ static void scratch_trim(scratch_t *scratch)
 // the reject code: -1 for a row that is not sixteen well-formed cells, -2
 // for a cell 0 that is no date and time, -4 for a direction that is neither
 // buy nor sale.
-static int parse_cells(const cell_t *w, int nw, transaction_t *T, text_table_t *texts, scratch_t *scratch)
+// The account column of the file's header, and the account of the last
+// trade row: rows of one file mostly share it.
+typedef struct {
+    int column;         // -1 when the header names none
+    char *last;         // shared copy, or null
+    const char *raw;    // the bytes of the cell it was read from, when that had no tags
+    size_t raw_len;
+} account_column_t;
+
+// Whether the n bytes at a and b are equal; account cells are short, and a
+// call of memcmp costs more than comparing them here, eight bytes at a time
+// (the last eight may overlap the ones before).
+static bool same_bytes(const char *a, const char *b, size_t n)
 {
+    uint64_t x, y;
+    if (n < 8) {
+        for (; n > 0; a++, b++, n--)
+            if (*a != *b)
+                return false;
+        return true;
+    }
+    for (size_t k = 0; k + 8 < n; k += 8) {
+        memcpy(&x, a + k, 8);
+        memcpy(&y, b + k, 8);
+        if (x != y)
+            return false;
+    }
+    memcpy(&x, a + n - 8, 8);
+    memcpy(&y, b + n - 8, 8);
+    return x == y;
+}
+
+// Whether the row's account cell has no tags and the same bytes as the cell
+// the last account was read from.
+static bool same_account_cell(const cell_t *w, const account_column_t *account)
+{
+    if ((unsigned)account->column >= (unsigned)row_cells || account->raw_len == 0)
+        return false;
+    const cell_t *c = &w[account->column];
+    size_t len = (size_t)(c->e - c->b);
+    return !c->tags && len == account->raw_len && same_bytes(c->b, account->raw, len);
+}
+
+// The account of a row whose account cell differs from the last one read:
+// the shared copy of its cleaned text, or null when it is empty or the
+// header names no account column.
+static char *read_account(const cell_t *w, char *const *text, account_column_t *account, text_table_t *texts)
+{
+    int column = account->column;
+    if (column < 0 || column >= row_cells || !text[column][0])
+        return nullptr;
+    const cell_t *c = &w[column];
+    account->last = text_copy(texts, text[column]);
+    account->raw = c->tags ? nullptr : c->b;
+    account->raw_len = c->tags ? 0 : (size_t)(c->e - c->b);
+    return account->last;
+}
+
+static int parse_cells(const cell_t *w, int nw, account_column_t *account, transaction_t *T, text_table_t *texts,
+                       scratch_t *scratch)
+{
+    int account_column = account->column;
+    // Cells left uncleaned when they have no tags: those the record does not
+    // use, unless the account is read from one of them and differs from the
+    // last one.
+    bool same_account = same_account_cell(w, account);
+    unsigned skipped = 1u << 5 | 1u << 7 | 1u << 15;
+    if (account_column >= 0 && account_column < row_cells && !same_account)
+        skipped &= ~(1u << account_column);
     if (nw != row_cells)
         return -1;
     size_t size = row_cells;   // the cells' text and terminators, however long the row
@@ -342,8 +409,8 @@ static int parse_cells(const cell_t *w, int nw, transaction_t *T, text_table_t *
     int r = 0;
     for (int i = 0; i < row_cells && r == 0; i++) {
         text[i] = o;
-        if ((i == 5 || i == 7 || i == 15) && !w[i].tags)
-            continue;   // unused, and without tags it cannot be malformed
+        if ((skipped >> i & 1) && !w[i].tags)
+            continue;   // without tags it cannot be malformed
         o = clean_cell(&w[i], o, i >= 7);
         if (!o)
             r = -1;
@@ -369,9 +436,76 @@ static int parse_cells(const cell_t *w, int nw, transaction_t *T, text_table_t *
         T->commission = 0;
         for (int i = 10; i <= 14; i++)
             T->commission += to_double(text[i]);
+        T->account = same_account ? account->last : read_account(w, text, account, texts);
     }
     scratch_trim(scratch);
     return r;
+}
+
+// The account column of a header row.  A header is a row of "<th>" cells,
+// or any row before the first trade row; the account column is the cell
+// whose text, without tags and blanks, is "Счет" or "Счёт" in any case.
+
+// Whether the cp1251 text [b, e), tags and blanks dropped, is the word
+// "счет" or "счёт" in any case.
+static bool is_account_title(const char *b, const char *e)
+{
+    static const unsigned char word[] = {0xF1, 0xF7, 0xE5, 0xF2};   // "счет" in lower case
+    size_t k = 0;
+    for (const char *p = b; p < e; p++) {
+        unsigned char c = (unsigned char)*p;
+        if (c == '<') {
+            const char *gt = (const char *)memchr(p, '>', (size_t)(e - p));
+            if (!gt)
+                return false;
+            p = gt;
+            continue;
+        }
+        if (is_c_space(c) || c == 0xA0)
+            continue;
+        if (c >= 0xC0 && c <= 0xDF)
+            c = (unsigned char)(c + 0x20);
+        if (c == 0xA8 || c == 0xB8)
+            c = 0xE5;   // "ё" counts as "е"
+        if (k == sizeof word || c != word[k])
+            return false;
+        k++;
+    }
+    return k == sizeof word;
+}
+
+// The index of the account cell among the "<th>" and "<td>" cells of the
+// row [row, end), or -1 when no cell names the account.
+static int account_column_of(const char *row, const char *end)
+{
+    int index = 0;
+    for (const char *p = row; (p = find_byte(p, end, '<')) != nullptr; p++) {
+        if (!starts(p, end, "<th") && !starts(p, end, "<td"))
+            continue;
+        const char *text = find_byte(p + 3, end, '>');
+        if (!text)
+            return -1;
+        text++;
+        const char *close = text;
+        while ((close = find_byte(close, end, '<')) && !starts(close, end, "</th>") && !starts(close, end, "</td>"))
+            close++;
+        if (!close)
+            return -1;
+        if (is_account_title(text, close))
+            return index;
+        index++;
+        p = close;
+    }
+    return -1;
+}
+
+// Whether the row [row, end) has a "<th" cell.
+static bool has_heading_cells(const char *row, const char *end)
+{
+    for (const char *p = row; (p = find_byte(p, end, '<')) != nullptr; p++)
+        if (starts(p, end, "<th"))
+            return true;
+    return false;
 }
 
 // Reads the rows of one loaded trade file (len bytes and a NUL); each
@@ -385,6 +519,8 @@ row_tally_t import_rows(char *text, size_t len, trade_store_t *A, FILE *fpo1, FI
     const char *end = nul ? nul : text + len;
     lt_walk_t walk;
     walk_from(&walk, text, end);
+    account_column_t account = {-1, nullptr, nullptr, 0};
+    bool trade_seen = false;
     for (;;) {
         const char *tr = find_row_start(&walk);
         if (!tr)
@@ -400,11 +536,16 @@ row_tally_t import_rows(char *text, size_t len, trade_store_t *A, FILE *fpo1, FI
         }
         *close = 0;
         transaction_t *slot = next_slot(A);
-        int r = parse_cells(w, nw, slot, &A->texts, &scratch);
+        int r = parse_cells(w, nw, &account, slot, &A->texts, &scratch);
         if (r == 0) {
             write_trade_line(fpo1, slot);
             A->nt++;
+            trade_seen = true;
         } else {
+            if (!trade_seen || has_heading_cells(row, close)) {
+                int column = account_column_of(row, close);
+                account.column = column >= 0 ? column : account.column;
+            }
             tally.rejected += r == -2 || r == -4;
             fprintf(fpo2, "%d| ", r);
             fwrite_unlocked(row, 1, (size_t)(close - row), fpo2);

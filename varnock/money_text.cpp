@@ -44,12 +44,17 @@ static char *money_digits(char *out, double a)
 // Money as text: "1,234.50", "-1,234.50"; with clr the text is wrapped in a
 // green font tag, or a red one when n < 0.  The text lives in the next of
 // STF_BUFS static buffers, so it stays valid through the next 99 calls.
-char *stf(double n, int clr)
+static char *next_buffer()
 {
     static char bufs[STF_BUFS][STF_BUF_SIZE];
     static int nbuf = 0;
     nbuf = nbuf == STF_BUFS - 1 ? 0 : nbuf + 1;
-    char *out = bufs[nbuf];
+    return bufs[nbuf];
+}
+
+char *stf(double n, int clr)
+{
+    char *text = next_buffer(), *out = text;
     bool negative = n < 0;
     const char *open = !clr ? "" : negative ? "<font color=red>" : "<font color=darkgreen>";
     out = stpcpy(out, open);
@@ -57,7 +62,20 @@ char *stf(double n, int clr)
         *out++ = '-';
     out = money_digits(out, fabs(n));
     strcpy(out, clr ? "</font>" : "");
-    return bufs[nbuf];
+    return text;
+}
+
+char *stk(int64_t kopecks)
+{
+    char *text = next_buffer(), *o = text;
+    uint64_t magnitude = kopecks < 0 ? 0 - (uint64_t)kopecks : (uint64_t)kopecks;
+    if (kopecks < 0)
+        *o++ = '-';
+    char digits[24];
+    o = group_digits(o, digits, (size_t)(put_uint(digits, magnitude / 100) - digits));
+    *o++ = '.';
+    *put_uint(o, magnitude % 100, 2) = 0;
+    return text;
 }
 
 // A number of shares as a whole number, half to even, without grouping;

@@ -21,10 +21,10 @@
 static char **buffers;
 static size_t count;
 
-FILE *open_output(const char *name)
+FILE *open_output(const char *name, const char *mode)
 {
     const size_t buffer_size = 1 << 16;
-    FILE *fp = xfopen("%s", "w", name);
+    FILE *fp = xfopen("%s", mode, name);
     size_t fd = (size_t)fileno(fp);
     if (fd >= count) {
         buffers = (char **)xrealloc(buffers, sizeof(char *) * (fd + 1));

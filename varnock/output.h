@@ -17,9 +17,10 @@
 // the put_* appenders below, and long texts such as names as they stand.
 // Every write is checked, so a failed one ends the run at once.
 
-// Opens name for writing with a large buffer of its own; stops the run when
+// Opens name for writing (in the mode given: "wb" for bytes that must be the
+// same on every platform) with a large buffer of its own; stops the run when
 // it cannot be opened.
-FILE *open_output(const char *name);
+FILE *open_output(const char *name, const char *mode = "w");
 // Closes a stream of open_output(), stopping the run when the close fails,
 // and frees its buffer.
 void close_output(FILE *fp);

@@ -3,53 +3,135 @@
 
 #include "profit.h"
 
-#include "keltools.h"
-
 #include <algorithm>
 #include <cmath>
 #include <cstring>
-#include <ctime>
+#include <charconv>
+
+// Floor division and its remainder, for the calendar's negative years.
+static int64_t floor_div(int64_t a, int64_t b)
+{
+    return a >= 0 ? a / b : -((-a + b - 1) / b);
+}
 
 int64_t civil_day(int64_t y, int64_t m, int64_t d)
 {
-    // tm_year is an int: the year is first moved by whole 400-year cycles,
-    // over which the calendar repeats, into 0 to 399.
-    int64_t cycles = (y >= 0 ? y : y - 399) / 400;
-    struct tm tm = {};
-    tm.tm_year = (int)(y - cycles * 400 - 1900);
-    tm.tm_mon = (int)(m - 1);
-    tm.tm_mday = (int)d;
-    int64_t seconds = (int64_t)timegm1(&tm);
-    int64_t days = seconds >= 0 ? seconds / 86400 : -((-seconds + 86399) / 86400);
-    return days + cycles * 146097;
+    // Months out of range move the year; days out of range count on.  The
+    // year is then counted from March, so that the leap day comes last, in
+    // eras of 400 years over which the calendar repeats.
+    y += floor_div(m - 1, 12);
+    m -= floor_div(m - 1, 12) * 12;
+    y -= m <= 2;
+    int64_t era = floor_div(y, 400);
+    int64_t year_of_era = y - era * 400;
+    int64_t day_of_year = (153 * (m > 2 ? m - 3 : m + 9) + 2) / 5;
+    int64_t day_of_era = year_of_era * 365 + year_of_era / 4 - year_of_era / 100 + day_of_year;
+    return era * 146097 + day_of_era - 719468 + (d - 1);
 }
 
 // Below this many shares a lot or the rest of a trade counts as used up.
 static const double dust_shares = 0.01;
 
+// The page's sums stay below 2^63 kopecks when the money and fees of all
+// trades that take part, in absolute value, stay within this.
+static const uint64_t money_budget = 1ULL << 61;
+
+// x rounded half away from zero, |x| below 2^63: the cut-off fraction is
+// exact, so halves are found exactly.
+static int64_t round_half_away(double x)
+{
+    int64_t whole = (int64_t)x;
+    double fraction = x - (double)whole;
+    return whole + (fraction >= 0.5) - (fraction <= -0.5);
+}
+
+// v * 100 is rounded to the nearest kopeck unless it lies this close to a
+// half (a margin for the rounding of the product), where the decimal text
+// decides.
+static double half_margin(double scaled)
+{
+    return 1e-6 + fabs(scaled) * 1e-15;
+}
+
+// The shortest decimal text of v, rounded half away from zero to two
+// decimals, in kopecks; v is finite and below 2^62 kopecks.
+static int64_t kopecks_of_text(double v)
+{
+    char text[400];
+    std::to_chars_result r = std::to_chars(text, text + sizeof text - 1, fabs(v), std::chars_format::fixed);
+    *r.ptr = 0;
+    const char *p = text;
+    int64_t k = 0;
+    for (; *p >= '0' && *p <= '9'; p++)
+        k = k * 10 + (*p - '0');
+    int decimals[3] = {0, 0, 0};
+    if (*p == '.')
+        for (int i = 0; i < 3 && p[1 + i] >= '0' && p[1 + i] <= '9'; i++)
+            decimals[i] = p[1 + i] - '0';
+    k = k * 100 + decimals[0] * 10 + decimals[1] + (decimals[2] >= 5);
+    return v < 0 ? -k : k;
+}
+
+bool to_kopecks(double v, int64_t *kopecks)
+{
+    double scaled = v * 100;
+    if (!(fabs(scaled) < 0x1p62))
+        return false;   // also nan and the infinities
+    int64_t whole = (int64_t)scaled;
+    double fraction = scaled - (double)whole;
+    if (fabs(fabs(fraction) - 0.5) > half_margin(scaled))
+        *kopecks = whole + (fraction > 0.5) - (fraction < -0.5);
+    else
+        *kopecks = kopecks_of_text(v);
+    return true;
+}
+
 // An open lot: what is left of one trade after the closings it took part in.
 struct lot_t {
-    double quantity, money, fees;
+    double quantity;
+    int64_t money, fees;
     const transaction_t *opening;
-};
-
-// One match of (part of) a trade with (part of) an open lot, dated by the
-// closing trade (its year, and its day for the chart).
-struct closing_t {
-    int32_t year;
-    int64_t day;
-    double quantity, proceeds, cost, fees;
 };
 
 // A trade's part in the lots: its quantity, money and fees still unmatched.
 struct trade_rest_t {
-    double quantity, money, fees;
+    double quantity;
+    int64_t money, fees;
 };
 
-static bool takes_part(const transaction_t *t)
+// A trade's money and fees in kopecks.
+static trade_money_t money_of(const transaction_t *t)
+{
+    trade_money_t m;
+    if (!to_kopecks(t->amount, &m.money))
+        m.money = no_kopecks;
+    if (!to_kopecks(t->commission, &m.fees))
+        m.fees = no_kopecks;
+    return m;
+}
+
+// Whether a trade takes part in the lots: its quantity is a finite positive
+// number, its money and fees are numbers of kopecks, and they do not carry
+// the absolute money of the trades taken so far (*spent) beyond the budget.
+static bool takes_part(const transaction_t *t, const trade_money_t &m, uint64_t *spent)
 {
     double quantity = t->amount / t->price;
-    return std::isfinite(quantity) && quantity > 0 && t->amount > 0;
+    if (!std::isfinite(quantity) || !(quantity > 0) || !(t->amount > 0))
+        return false;
+    if (m.money == no_kopecks || m.fees == no_kopecks)
+        return false;
+    uint64_t money = (uint64_t)m.money + (uint64_t)(m.fees < 0 ? -m.fees : m.fees);
+    if (money > money_budget - *spent)
+        return false;
+    *spent += money;
+    return true;
+}
+
+bool account_before(const char *a, const char *b)
+{
+    if (a == b || !b)
+        return false;
+    return !a || strcmp(a, b) < 0;
 }
 
 // Security (byte order of the name), then date and time, then trade number.
@@ -108,17 +190,22 @@ static bool sort_by_time_keys(const transaction_t **first, size_t n, std::vector
 // The trades of T[0..n) that take part in the lots, in lot order: grouped
 // by the rank of their names (a counting sort), then each group by time;
 // the others go to skipped.  Names without a rank are compared as texts.
+// The money of every trade in kopecks goes to money.
 static std::vector<const transaction_t *> trades_in_lot_order(const transaction_t *T, int n,
                                                                const text_ranks_t &text_ranks,
-                                                               std::vector<const transaction_t *> &skipped)
+                                                               std::vector<const transaction_t *> &skipped,
+                                                               std::vector<trade_money_t> &money)
 {
     std::vector<const transaction_t *> order;
     std::vector<int64_t> ranks((size_t)n, -1);
     bool ranked = true;
     size_t names = 0;
     order.reserve((size_t)n);
+    uint64_t spent = 0;
+    money.reserve((size_t)n);
     for (int i = 0; i < n; i++) {
-        if (!takes_part(T + i)) {
+        money.push_back(money_of(T + i));
+        if (!takes_part(T + i, money.back(), &spent)) {
             skipped.push_back(T + i);
             continue;
         }
@@ -151,9 +238,16 @@ static std::vector<const transaction_t *> trades_in_lot_order(const transaction_
     return order;
 }
 
+// The share of whole that quantity q takes out of quantity of, rounded half away
+// from zero to the kopeck.
+static int64_t kopeck_share(int64_t whole, double q, double of)
+{
+    return round_half_away((double)whole * q / of);
+}
+
 // Takes quantity q out of a rest holding quantity from (money and fees in
-// proportion) and returns the part taken; a rest left below the dust limit
-// goes whole into the part taken.
+// proportion, to the kopeck) and returns the part taken; a rest left below
+// the dust limit goes whole into the part taken.
 static trade_rest_t take_part(trade_rest_t *from, double q)
 {
     if (from->quantity - q < dust_shares) {
@@ -161,105 +255,147 @@ static trade_rest_t take_part(trade_rest_t *from, double q)
         *from = {0, 0, 0};
         return all;
     }
-    double share = q / from->quantity;
-    trade_rest_t part = {q, from->money * share, from->fees * share};
+    trade_rest_t part = {q, kopeck_share(from->money, q, from->quantity), kopeck_share(from->fees, q, from->quantity)};
     from->quantity -= q;
     from->money -= part.money;
     from->fees -= part.fees;
     return part;
 }
 
+// The lots of one pool (an account's trades in one security): one side
+// only, the used-up ones before oldest.
+struct pool_t {
+    std::vector<lot_t> lots;
+    size_t oldest = 0;
+    bool lots_long = true;
+
+    void clear()
+    {
+        lots.clear();
+        oldest = 0;
+        lots_long = true;
+    }
+};
+
 // Matches trade t against the open lots of the other side, oldest first;
-// what is left of it opens a lot of its own side.  lots holds one side only.
-static void match_trade(const transaction_t *t, std::vector<lot_t> &lots, size_t &oldest,
-                        bool &lots_long, std::vector<closing_t> &closings)
+// what is left of it opens a lot of its own side.
+static void match_trade(const transaction_t *t, trade_rest_t rest, pool_t &pool, std::vector<lot_closing_t> &closings)
 {
     bool buy = t->direction == 1;
-    trade_rest_t rest = {t->amount / t->price, t->amount, t->commission};
-    while (rest.quantity > 0 && oldest < lots.size() && lots_long != buy) {
-        lot_t &lot = lots[oldest];
+    std::vector<lot_t> &lots = pool.lots;
+    while (rest.quantity > 0 && pool.oldest < lots.size() && pool.lots_long != buy) {
+        lot_t &lot = lots[pool.oldest];
         trade_rest_t lot_rest = {lot.quantity, lot.money, lot.fees};
         double q = std::min(rest.quantity, lot.quantity);
         trade_rest_t from_trade = take_part(&rest, q);
         trade_rest_t from_lot = take_part(&lot_rest, q);
+        closings.push_back({lot.opening, t, q, from_lot.money, from_trade.money, from_trade.fees + from_lot.fees});
         lot = {lot_rest.quantity, lot_rest.money, lot_rest.fees, lot.opening};
         if (lot.quantity == 0)
-            oldest++;
-        const trade_rest_t &sale = buy ? from_lot : from_trade;
-        const trade_rest_t &purchase = buy ? from_trade : from_lot;
-        closings.push_back({t->y, civil_day(t->y, t->mo, t->d), q, sale.money, purchase.money,
-                            from_trade.fees + from_lot.fees});
+            pool.oldest++;
     }
     if (rest.quantity > 0) {
-        if (oldest == lots.size()) {
+        if (pool.oldest == lots.size()) {
             lots.clear();
-            oldest = 0;
-            lots_long = buy;
+            pool.oldest = 0;
+            pool.lots_long = buy;
         }
         lots.push_back({rest.quantity, rest.money, rest.fees, t});
     }
 }
 
-// The open lots of one security as a position, if any are left.
-static void note_open_position(const transaction_t *first, const std::vector<lot_t> &lots,
-                               size_t oldest, bool lots_long, std::vector<open_position_t> &open)
+// The open lots of one pool as a position, if any are left.
+static void note_open_position(const transaction_t *first, const pool_t &pool, std::vector<open_position_t> &open)
 {
-    if (oldest == lots.size())
+    if (pool.oldest == pool.lots.size())
         return;
-    open_position_t p = {first, 0, 0, 0, lots[oldest].opening};
-    for (size_t k = oldest; k < lots.size(); k++) {
-        p.quantity += lots[k].quantity;
-        p.money += lots[k].money;
-        p.fees += lots[k].fees;
+    open_position_t p = {first, 0, 0, 0, pool.lots[pool.oldest].opening};
+    for (size_t k = pool.oldest; k < pool.lots.size(); k++) {
+        p.quantity += pool.lots[k].quantity;
+        p.money += pool.lots[k].money;
+        p.fees += pool.lots[k].fees;
     }
-    if (!lots_long)
+    if (!pool.lots_long)
         p.quantity = -p.quantity;
     open.push_back(p);
 }
 
-// Adds the closings of one security, in time order, to the year tables and
-// to the results per day.
-static void book_closings(const std::vector<closing_t> &c, const transaction_t *first, profit_book_t &book)
+// Adds the closings c[from..] of one pool, in time order, to the year tables
+// and to the results per day.
+static void book_closings(const std::vector<lot_closing_t> &c, size_t from, const transaction_t *first,
+                          profit_book_t &book)
 {
     std::vector<profit_year_t> &years = book.years;
-    for (size_t k = 0; k < c.size(); k++) {
-        double result = c[k].proceeds - c[k].cost - c[k].fees;
-        if (k > 0 && c[k - 1].day == c[k].day)
-            book.day_results.back().second += result;
+    int64_t last_day = 0;
+    for (size_t k = from; k < c.size(); k++) {
+        const transaction_t *t = c[k].closing;
+        int64_t day = k > from && t == c[k - 1].closing ? last_day : civil_day(t->y, t->mo, t->d);
+        if (k > from && day == last_day)
+            book.day_results.back().second += c[k].result();
         else
-            book.day_results.push_back({c[k].day, result});
-        int32_t y = c[k].year;
+            book.day_results.push_back({day, c[k].result()});
+        last_day = day;
+        int32_t y = t->y;
         auto it = std::lower_bound(years.begin(), years.end(), y,
                                    [](const profit_year_t &py, int32_t v) { return py.year < v; });
         if (it == years.end() || it->year != y)
             it = years.insert(it, profit_year_t{y, {}, {}});
         if (it->rows.empty() || it->rows.back().first != first)
             it->rows.push_back({first, {}});
-        it->rows.back().sums.add({c[k].quantity, c[k].proceeds, c[k].cost, c[k].fees});
+        it->rows.back().sums.add(c[k].realised());
     }
 }
 
-// Walks every security's trades in time order through its lots.
+// Groups the trades of more than one account by account (in table order),
+// keeping each account's order, and lists the accounts.
+static void group_by_account(std::vector<const transaction_t *> &order, std::vector<const char *> &accounts)
+{
+    bool mixed = false;
+    for (size_t k = 1; k < order.size() && !mixed; k++)
+        mixed = order[k]->account != order[0]->account;
+    if (!mixed) {
+        if (!order.empty())
+            accounts.push_back(order[0]->account);
+        return;
+    }
+    std::stable_sort(order.begin(), order.end(), [](const transaction_t *a, const transaction_t *b) {
+        return account_before(a->account, b->account);
+    });
+    for (const transaction_t *t : order)
+        if (accounts.empty() || accounts.back() != t->account)
+            accounts.push_back(t->account);
+}
+
+static bool same_pool(const transaction_t *a, const transaction_t *b)
+{
+    return a->account == b->account && cmp_names(a->stock, b->stock) == 0;
+}
+
+// Walks every pool's trades in time order through its lots.
 profit_book_t build_profit_book(const transaction_t *T, int n, const text_ranks_t &ranks)
 {
     profit_book_t book;
-    std::vector<const transaction_t *> order = trades_in_lot_order(T, n, ranks, book.skipped);
+    std::vector<const transaction_t *> order = trades_in_lot_order(T, n, ranks, book.skipped, book.money);
     std::sort(book.skipped.begin(), book.skipped.end(),
               [](const transaction_t *a, const transaction_t *b) {
                   int c = cmp_transaction_time(a, b);
                   return c != 0 ? c < 0 : a->no < b->no;
               });
-    std::vector<lot_t> lots;
-    std::vector<closing_t> closings;
+    group_by_account(order, book.accounts);
+    // Each piece uses up a lot or the rest of a trade, so there are at most
+    // twice as many pieces as trades, and mostly fewer than trades.
+    book.closings.reserve(order.size());
+    pool_t pool;
     for (size_t i = 0, j; i < order.size(); i = j) {
-        size_t oldest = 0;
-        bool lots_long = true;
-        lots.clear();
-        closings.clear();
-        for (j = i; j < order.size() && cmp_names(order[j]->stock, order[i]->stock) == 0; j++)
-            match_trade(order[j], lots, oldest, lots_long, closings);
-        book_closings(closings, order[i], book);
-        note_open_position(order[i], lots, oldest, lots_long, book.open);
+        pool.clear();
+        size_t from = book.closings.size();
+        for (j = i; j < order.size() && same_pool(order[j], order[i]); j++) {
+            const transaction_t *t = order[j];
+            const trade_money_t &m = book.money[(size_t)(t - T)];
+            match_trade(t, {t->amount / t->price, m.money, m.fees}, pool, book.closings);
+        }
+        book_closings(book.closings, from, order[i], book);
+        note_open_position(order[i], pool, book.open);
     }
     for (profit_year_t &py : book.years)
         for (const security_row_t &row : py.rows)

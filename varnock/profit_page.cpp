@@ -4,6 +4,7 @@
 #include "profit_page.h"
 
 #include "chart.h"
+#include "csv_export.h"
 #include "money_text.h"
 #include "output.h"
 #include "profit.h"
@@ -38,19 +39,40 @@ static const char pf_money[] = "\xD1\xF3\xEC\xEC\xE0";                       // 
 static const char pf_opened[] = "\xC4\xE0\xF2\xE0 \xEE\xF2\xEA\xF0\xFB\xF2\xE8\xFF";  // "Дата открытия"
 static const char pf_total[] = "\xC8\xF2\xEE\xE3\xEE";                       // "Итого"
 static const char pf_direction[] = "\xCD\xE0\xEF\xF0\xE0\xE2\xEB\xE5\xED\xE8\xE5";  // "Направление"
+static const char pf_account[] = "\xD1\xF7\xE5\xF2";                           // "Счет"
 
-// Text with "&", "<" and ">" written as entities.
+// Bytes the page cannot hold as they are: the markup characters, written as
+// entities, and bytes that are no XML character in Windows-1251 (controls
+// other than tab and line ends, and the unassigned 0x98), written as "?".
+static const char *escape_of(unsigned char c)
+{
+    switch (c) {
+    case '&':
+        return "&amp;";
+    case '<':
+        return "&lt;";
+    case '>':
+        return "&gt;";
+    case '\t':
+    case '\n':
+    case '\r':
+        return nullptr;
+    default:
+        return c < 0x20 || c == 0x98 ? "?" : nullptr;
+    }
+}
+
 static void put_escaped(FILE *fp, const char *s)
 {
-    for (;;) {
-        size_t plain = strcspn(s, "&<>");
-        write_bytes(fp, s, plain);
-        s += plain;
-        if (!*s)
-            return;
-        write_texts(fp, *s == '&' ? "&amp;" : *s == '<' ? "&lt;" : "&gt;");
-        s++;
+    const char *plain = s;
+    for (; *s; s++) {
+        if (const char *escape = escape_of((unsigned char)*s)) {
+            write_bytes(fp, plain, (size_t)(s - plain));
+            write_texts(fp, escape);
+            plain = s + 1;
+        }
     }
+    write_bytes(fp, plain, (size_t)(s - plain));
 }
 
 // "name (ticker)" of the security that t names.
@@ -62,33 +84,77 @@ static void put_security(FILE *fp, const transaction_t *t)
     write_texts(fp, ")");
 }
 
-// A result in the colours of stf(value, 1), with the attribute quoted.
-static void put_result_cell(FILE *fp, double value)
+// The account cell that starts a row when the page shows accounts.
+static void put_account_cell(FILE *fp, const transaction_t *t, bool shown)
 {
-    write_format(fp, "<td align=\"right\"><font color=\"%s\">%s</font></td>", value < 0 ? "red" : "darkgreen",
-            stf(value, 0));
+    if (!shown)
+        return;
+    write_texts(fp, "<td>");
+    if (t->account)
+        put_escaped(fp, t->account);
+    write_texts(fp, "</td>");
+}
+
+// A result in the colours of stf(value, 1), with the attribute quoted.
+static void put_result_cell(FILE *fp, int64_t kopecks)
+{
+    write_format(fp, "<td align=\"right\"><font color=\"%s\">%s</font></td>", kopecks < 0 ? "red" : "darkgreen",
+            stk(kopecks));
 }
 
 static void put_money_cells(FILE *fp, const realised_t &r)
 {
     write_format(fp, "<td align=\"right\">%s</td><td align=\"right\">%s</td><td align=\"right\">%s</td>",
-            stf(r.proceeds, 0), stf(r.cost, 0), stf(r.fees, 0));
+            stk(r.proceeds), stk(r.cost), stk(r.fees));
     put_result_cell(fp, r.result());
     write_texts(fp, "</tr>\n");
 }
 
-static void put_table_head(FILE *fp, const char *id, std::initializer_list<const char *> titles)
+// The table's opening and its heading row, led by an account column when
+// the page shows accounts.
+static void put_table_head(FILE *fp, const char *id, bool accounts, std::initializer_list<const char *> titles)
 {
     write_format(fp, "<table id=\"%s\" border=\"1\" cellspacing=\"0\" cellpadding=\"5\">\n<tr>", id);
+    if (accounts)
+        write_format(fp, "<th>%s</th>", pf_account);
     for (const char *title : titles)
         write_format(fp, "<th>%s</th>", title);
     write_texts(fp, "</tr>\n");
 }
 
+static bool shows_accounts(const profit_book_t &book)
+{
+    return book.accounts.size() > 1;
+}
+
+// Below the totals, each account's result per year: "2012 (account)".
+static void write_account_breakdown(FILE *fp, const profit_book_t &book)
+{
+    for (const char *account : book.accounts) {
+        for (const profit_year_t &py : book.years) {
+            realised_t sums;
+            bool any = false;
+            for (const security_row_t &row : py.rows) {
+                if (row.first->account == account) {
+                    sums.add(row.sums);
+                    any = true;
+                }
+            }
+            if (!any)
+                continue;
+            write_format(fp, "<tr><td>%d (", py.year);
+            if (account)
+                put_escaped(fp, account);
+            write_texts(fp, ")</td>");
+            put_money_cells(fp, sums);
+        }
+    }
+}
+
 static void write_years_table(FILE *fp, const profit_book_t &book, realised_t *total)
 {
     write_format(fp, "<h2>%s</h2>\n", pf_by_years);
-    put_table_head(fp, "years", {pf_year, pf_proceeds, pf_cost, pf_fees, pf_result});
+    put_table_head(fp, "years", false, {pf_year, pf_proceeds, pf_cost, pf_fees, pf_result});
     for (const profit_year_t &py : book.years) {
         write_format(fp, "<tr><td>%d</td>", py.year);
         put_money_cells(fp, py.sums);
@@ -96,38 +162,45 @@ static void write_years_table(FILE *fp, const profit_book_t &book, realised_t *t
     }
     write_format(fp, "<tr><td><b>%s</b></td>", pf_total);
     put_money_cells(fp, *total);
+    if (shows_accounts(book))
+        write_account_breakdown(fp, book);
     write_texts(fp, "</table>\n");
 }
 
-static void write_year_table(FILE *fp, const profit_year_t &py)
+static void write_year_table(FILE *fp, const profit_year_t &py, bool accounts)
 {
     write_format(fp, "<h2>%s%d%s</h2>\n", pf_closed_in, py.year, pf_year_word);
     char id[16];
     snprintf(id, sizeof id, "y%d", py.year);
-    put_table_head(fp, id, {ru_share, ru_quantity, pf_proceeds, pf_cost, pf_fees, pf_result});
+    put_table_head(fp, id, accounts, {ru_share, ru_quantity, pf_proceeds, pf_cost, pf_fees, pf_result});
     for (const security_row_t &row : py.rows) {
-        write_texts(fp, "<tr><td>");
+        write_texts(fp, "<tr>");
+        put_account_cell(fp, row.first, accounts);
+        write_texts(fp, "<td>");
         put_security(fp, row.first);
         write_format(fp, "</td><td align=\"right\">%s</td>", stn(row.sums.quantity));
         put_money_cells(fp, row.sums);
     }
-    write_format(fp, "<tr><td><b>%s</b></td><td></td>", pf_total);
+    write_format(fp, "<tr><td><b>%s</b></td><td></td>%s", pf_total, accounts ? "<td></td>" : "");
     put_money_cells(fp, py.sums);
     write_texts(fp, "</table>\n");
 }
 
 static void write_open_table(FILE *fp, const profit_book_t &book)
 {
+    bool accounts = shows_accounts(book);
     write_format(fp, "<h2>%s</h2>\n", pf_open_title);
-    put_table_head(fp, "open", {ru_share, ru_quantity, pf_avg_price, pf_money, pf_fees, pf_opened});
+    put_table_head(fp, "open", accounts, {ru_share, ru_quantity, pf_avg_price, pf_money, pf_fees, pf_opened});
     for (const open_position_t &p : book.open) {
-        write_texts(fp, "<tr><td>");
+        write_texts(fp, "<tr>");
+        put_account_cell(fp, p.first, accounts);
+        write_texts(fp, "<td>");
         put_security(fp, p.first);
         char price[330];
-        fixed_text(price, p.money / fabs(p.quantity), 4);
+        fixed_text(price, (double)p.money / 100 / fabs(p.quantity), 4);
         write_format(fp, "</td><td align=\"right\">%s</td><td align=\"right\">%s</td>", stn(p.quantity), price);
         write_format(fp, "<td align=\"right\">%s</td><td align=\"right\">%s</td><td>%02d.%02d.%04d</td></tr>\n",
-                stf(p.money, 0), stf(p.fees, 0), p.oldest->d, p.oldest->mo, p.oldest->y);
+                stk(p.money), stk(p.fees), p.oldest->d, p.oldest->mo, p.oldest->y);
     }
     write_texts(fp, "</table>\n");
 }
@@ -138,17 +211,16 @@ static void write_skipped(FILE *fp, const profit_book_t &book)
     if (book.skipped.empty())
         return;
     write_format(fp, "<h2>%s</h2>\n", pf_skipped_title);
-    put_table_head(fp, "skipped", {ru_date_time, ru_share, pf_direction, pf_money});
+    put_table_head(fp, "skipped", false, {ru_date_time, ru_share, pf_direction, pf_money});
     for (const transaction_t *t : book.skipped) {
         write_format(fp, "<tr><td>%02d.%02d.%04d %02d:%02d:%02d</td><td>", t->d, t->mo, t->y, t->h, t->mi, t->s);
         put_security(fp, t);
         write_format(fp, "</td><td>%s</td><td align=\"right\">%s</td></tr>\n",
-                t->direction == 1 ? word_buy : word_sale, stf(t->amount, 0));
+                t->direction == 1 ? word_buy : word_sale, std::isfinite(t->amount) ? stf(t->amount, 0) : "");
     }
     write_texts(fp, "</table>\n");
 }
-// The whole of "profit.html" over the unique trades T[0..n), n >= 1.
-void produce_profit_page(FILE *fp, const transaction_t *T, int n, const text_ranks_t &ranks)
+void produce_profit_page(FILE *fp, const transaction_t *T, int n, const profit_book_t &book)
 {
     write_report_header(fp);
     int32_t y1, y2;
@@ -157,24 +229,30 @@ void produce_profit_page(FILE *fp, const transaction_t *T, int n, const text_ran
         write_format(fp, "<h1>%s%d</h1>\n", pf_heading, y1);
     else
         write_format(fp, "<h1>%s%d -- %d</h1>\n", pf_heading, y1, y2);
-    profit_book_t book = build_profit_book(T, n, ranks);
     realised_t total;
     write_years_table(fp, book, &total);
     for (const profit_year_t &py : book.years)
-        write_year_table(fp, py);
+        write_year_table(fp, py, shows_accounts(book));
     write_open_table(fp, book);
     write_chart(fp, book, total, y1, y2);
     write_skipped(fp, book);
     write_report_footer(fp, true);
 }
 
-// Writes "profit.html" from the unique trades, each fill on its own.
+void produce_profit_page(FILE *fp, const transaction_t *T, int n, const text_ranks_t &ranks)
+{
+    produce_profit_page(fp, T, n, build_profit_book(T, n, ranks));
+}
+
 void write_profit(const std::vector<transaction_t> &fills, const text_ranks_t &ranks)
 {
     if (fills.empty())
         return;
+    const transaction_t *T = fills.data();
+    int n = (int)fills.size();
+    profit_book_t book = build_profit_book(T, n, ranks);
     FILE *fp = open_output("profit.html");
-    produce_profit_page(fp, fills.data(), (int)fills.size(), ranks);
+    produce_profit_page(fp, T, n, book);
     close_output(fp);
+    write_exports(T, n, book);
 }
-

@@ -18,6 +18,7 @@ typedef struct {
     double price;        // price of one unit
     double amount;       // money value; units = amount / price
     double commission;   // total fees
+    char *account;       // the account's shared copy (cp1251 bytes), or null when the file names none
 } transaction_t;
 
 // The direction words of a trade row, in cp1251.

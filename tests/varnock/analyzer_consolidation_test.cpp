@@ -24,7 +24,7 @@ transaction_t trade(int64_t no, int64_t order, const char *stock, int direction,
                     double commission, int y = 2013, int mo = 3, int d = 5, int h = 10, int mi = 0, int s = 0)
 {
     return transaction_t{d, mo, y, h, mi, s, no, order, (char *)"TCK", (char *)stock, direction, price, amount,
-                         commission};
+                         commission, nullptr};
 }
 
 // The steps as the run takes them: each one's sort, then the step.

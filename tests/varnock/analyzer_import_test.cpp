@@ -213,7 +213,7 @@ TEST(RowParser, DateScanAgreesWithTheCLibrary)
     for (const auto &s : inputs) {
         int v[6] = {-7, -7, -7, -7, -7, -7};
         int n = sscanf(s.c_str(), "%d.%d.%d %d:%d:%d", &v[0], &v[1], &v[2], &v[3], &v[4], &v[5]);
-        transaction_t t{-7, -7, -7, -7, -7, -7, 0, 0, nullptr, nullptr, 0, 0, 0, 0};
+        transaction_t t{-7, -7, -7, -7, -7, -7, 0, 0, nullptr, nullptr, 0, 0, 0, 0, nullptr};
         int got = scan_date_time(s.c_str(), &t);
         ASSERT_EQ(got, n < 0 ? 0 : n) << "'" << s << "'";
         int mine[6] = {t.d, t.mo, t.y, t.h, t.mi, t.s};
@@ -292,11 +292,12 @@ std::string my_line(const transaction_t &t)
 
 TEST(TradeLine, HasTheFixedLayout)
 {
-    transaction_t t{5, 3, 2013, 10, 7, 31, 101, 5001, (char *)"GAZP", (char *)"Gazprom", 1, 100.5, 1005, 1.75};
+    transaction_t t{5, 3, 2013, 10, 7, 31, 101, 5001, (char *)"GAZP", (char *)"Gazprom", 1, 100.5, 1005, 1.75,
+                    nullptr};
     EXPECT_EQ(my_line(t), "05.03.2013 10:07:31            5001      Gazprom 1  100.50000        1005.000 1.750\n");
     // Order numbers as unsigned 64-bit digits; long fields written whole.
     transaction_t u{-5, 123, 7, 0, 0, 0, 1, -1, (char *)"X", (char *)"A very long security name", 2,
-                    123456.789, -0.0005, 12345.0625};
+                    123456.789, -0.0005, 12345.0625, nullptr};
     EXPECT_EQ(my_line(u), "-5.123.0007 00:00:00 18446744073709551615 A very long security name 2 "
                           "123456.78900          -0.001 12345.062\n");
 }
@@ -378,6 +379,35 @@ TEST(RowLoop, CutsRowsAndSortsThemIntoImportedAndGarbage)
     // "<TR>" and "<tr class=x>" start no row, so their cells are not read;
     // the last "<tr>" has no "</tr>" and ends the file unread.
     EXPECT_EQ(im.garbage, "-1| " + header + "\n-1| <td>x</td>\n");
+}
+
+TEST(RowLoop, TheHeaderRowNamesTheAccountColumn)
+{
+    // Trade rows carry "acc" in their last cell and "x" in cell 13.
+    std::string good = "<tr>" + cells(good_cells()) + "</tr>\n";
+    auto account = [](const Import &im, int k) { return std::string(im.A.T[k].account ? im.A.T[k].account : "-"); };
+    std::string heads;
+    for (int k = 0; k < 15; k++)
+        heads += "<th>h</th>";
+    // "Счет" in a "<th>" row, in capitals with "Ё", a tag and a blank inside.
+    Import th("<tr>" + heads + "<th><b>\xD1 \xD7\xA8\xD2</b></th></tr>\n" + good + good);
+    EXPECT_EQ(account(th, 0), "acc");
+    EXPECT_EQ(account(th, 1), "acc");
+    EXPECT_EQ(th.A.T[0].account, th.A.T[1].account);   // one shared copy
+    // A row of "<td>" names before the first trade row; the same row after it
+    // is no header.
+    std::string td_head = "<tr><td>a</td><td>\xF1\xF7\xE5\xF2</td></tr>\n";
+    Import td(td_head + good + good);
+    EXPECT_EQ(account(td, 0), "101");   // cell 1 of the trade row: its number
+    EXPECT_EQ(account(td, 1), "101");
+    EXPECT_EQ(td.A.T[1].no, 101);       // still read when the account repeats
+    Import late(good + td_head + good);
+    EXPECT_EQ(account(late, 1), "-");
+    // No header, or a header without the word: no account.
+    Import none("<tr>" + heads + "<th>\xD1\xF7\xE5\xF2\xE0</th></tr>\n" + good);
+    EXPECT_EQ(account(none, 0), "-");
+    // Other outputs do not change: the header row stays garbage.
+    EXPECT_EQ(th.garbage.substr(0, 4), "-1| ");
 }
 
 TEST(RowLoop, ANulByteEndsTheText)

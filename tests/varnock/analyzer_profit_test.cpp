@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 #include <iconv.h>
 
+#include <cmath>
 #include <string>
 #include <vector>
 
@@ -47,6 +48,13 @@ transaction_t trade(const char *when, int64_t no, const char *stock, int directi
 }
 
 const int B = 1, S = 2;
+
+// The trade on an account (a shared copy, as the import makes it).
+transaction_t on(const char *account, transaction_t t)
+{
+    t.account = text_copy(&names.texts, account);
+    return t;
+}
 
 // The page's bytes over trades, written through a binary stream.
 std::string page_bytes(const std::vector<transaction_t> &trades)
@@ -221,6 +229,124 @@ TEST(ProfitLots, NamesThatDifferInCaseAreTwoSecurities)
                                          {"Итого", "", "250.00", "210.00", "0.00", "40.00"}}));
 }
 
+TEST(ProfitKopecks, CellsRoundHalfAwayFromZeroAsTheirDecimalText)
+{
+    // 0.285, 1.005 and 2.675 are stored just below their halves, 0.125 is
+    // exact: each rounds away from zero as its decimal text does.
+    const std::vector<std::pair<double, int64_t>> cases = {
+        {0.285, 29}, {-0.285, -29}, {1.005, 101}, {2.675, 268}, {0.125, 13}, {-0.125, -13},
+        {0.1 + 0.2, 30}, {771.6, 77160}, {0.004999, 0}, {5876778.14, 587677814}, {1e15, 100000000000000000}};
+    for (const auto &[value, kopecks] : cases) {
+        int64_t k = -1;
+        EXPECT_TRUE(to_kopecks(value, &k)) << value;
+        EXPECT_EQ(k, kopecks) << value;
+    }
+    int64_t k;
+    for (double bad : std::initializer_list<double>{NAN, INFINITY, -INFINITY, 1e308, 0x1p62 / 100})
+        EXPECT_FALSE(to_kopecks(bad, &k)) << bad;
+}
+
+TEST(ProfitKopecks, ThePiecesOfATradeAddUpToItExactly)
+{
+    // P: 30 bought for 300.00 (fee 1.00), sold as three times 10 for 110.00.
+    // The lot's fee goes 33 kopecks (100 * 10/30), then 34 (67 * 10/20 is
+    // 33.5), then the 33 left: results 9.67, 9.66, 9.67, in all 29.00.
+    // D: 10.004 bought for 100.04 (fee 0.10), sold as 5 and 5 for 60.00
+    // (fee 0.05 each).  The first piece costs 50.00 (10004 * 5/10.004) and
+    // fee 0.05 of the buy; the 0.004 left after the second is dust, so the
+    // second piece takes the rest, 50.04 and 0.05: results 9.90 and 9.86.
+    // S: a short of 10 for 150.00 (fee 0.15), bought back as 4 for 48.00 and
+    // 6 for 78.00 (fee 0.06): proceeds 60.00 and 90.00, fees 0.06 and
+    // 0.09 + 0.06: results 11.94 and 11.85.
+    std::vector<transaction_t> trades = {trade("01.02.2013 10:00:00", 1, "P", B, 10, 300, 1),
+                                         trade("02.02.2013 10:00:00", 2, "P", S, 11, 110),
+                                         trade("03.02.2013 10:00:00", 3, "P", S, 11, 110),
+                                         trade("04.02.2013 10:00:00", 4, "P", S, 11, 110),
+                                         trade("01.02.2013 10:00:00", 5, "D", B, 10, 100.04, 0.10),
+                                         trade("02.02.2013 10:00:00", 6, "D", S, 12, 60, 0.05),
+                                         trade("03.02.2013 10:00:00", 7, "D", S, 12, 60, 0.05),
+                                         trade("01.03.2013 10:00:00", 8, "S", S, 15, 150, 0.15),
+                                         trade("02.03.2013 10:00:00", 9, "S", B, 12, 48),
+                                         trade("03.03.2013 10:00:00", 10, "S", B, 13, 78, 0.06)};
+    std::string p = page(trades);
+    EXPECT_EQ(table(p, "y2013"), (rows_t{{"D (T)", "10", "120.00", "100.04", "0.20", "19.76"},
+                                         {"P (T)", "30", "330.00", "300.00", "1.00", "29.00"},
+                                         {"S (T)", "10", "150.00", "126.00", "0.21", "23.79"},
+                                         {"Итого", "", "600.00", "526.04", "1.41", "72.55"}}));
+    EXPECT_EQ(table(p, "open"), rows_t{});
+    profit_book_t book = build_profit_book(trades.data(), (int)trades.size(), names.ranks);
+    std::vector<int64_t> results, fees, cost;
+    std::vector<bool> longs;
+    for (const lot_closing_t &c : book.closings) {
+        results.push_back(c.result());
+        fees.push_back(c.fees);
+        cost.push_back(c.cost());
+        longs.push_back(c.is_long());
+    }
+    EXPECT_EQ(results, (std::vector<int64_t>{990, 986, 967, 966, 967, 1194, 1185}));
+    EXPECT_EQ(fees, (std::vector<int64_t>{10, 10, 33, 34, 33, 6, 15}));
+    EXPECT_EQ(cost, (std::vector<int64_t>{5000, 5004, 10000, 10000, 10000, 4800, 7800}));
+    EXPECT_EQ(longs, (std::vector<bool>{true, true, true, true, true, false, false}));
+}
+
+TEST(ProfitAccounts, EachAccountClosesOnlyItsOwnLots)
+{
+    // 10 bought at 100 on A, 10 at 200 on B; selling 10 at 150 on B closes
+    // B's lot: -500.00, and A's 10 at 100 stay open.
+    std::string p = page({on("A", trade("01.04.2013 10:00:00", 1, "V", B, 100, 1000)),
+                          on("B", trade("02.04.2013 10:00:00", 2, "V", B, 200, 2000)),
+                          on("B", trade("03.04.2013 10:00:00", 3, "V", S, 150, 1500))});
+    EXPECT_EQ(table(p, "y2013"), (rows_t{{"B", "V (T)", "10", "1,500.00", "2,000.00", "0.00", "-500.00"},
+                                         {"Итого", "", "", "1,500.00", "2,000.00", "0.00", "-500.00"}}));
+    EXPECT_EQ(table(p, "open"), (rows_t{{"A", "V (T)", "10", "100.0000", "1,000.00", "0.00", "01.04.2013"}}));
+    EXPECT_EQ(table(p, "years"), (rows_t{{"2013", "1,500.00", "2,000.00", "0.00", "-500.00"},
+                                         {"Итого", "1,500.00", "2,000.00", "0.00", "-500.00"},
+                                         {"2013 (B)", "1,500.00", "2,000.00", "0.00", "-500.00"}}));
+    // The year table and the open positions start with the account.
+    EXPECT_NE(p.find("<tr><th>Счет</th>", p.find("<tr><th>Счет</th>") + 1), std::string::npos);
+    // With one account the page is the page without accounts.
+    std::string one = page({on("A", trade("01.04.2013 10:00:00", 1, "V", B, 100, 1000)),
+                            on("A", trade("03.04.2013 10:00:00", 3, "V", S, 150, 1500))});
+    std::string none = page({trade("01.04.2013 10:00:00", 1, "V", B, 100, 1000),
+                             trade("03.04.2013 10:00:00", 3, "V", S, 150, 1500)});
+    EXPECT_EQ(one, none);
+}
+
+TEST(ProfitPage, NoFigureIsNanOrInfiniteAndNoByteBreaksTheXml)
+{
+    // Left out: a fee that is no number, an amount beyond 2^62 kopecks, an
+    // infinite amount, and the third buy of 10^16 roubles, which would carry
+    // the sums beyond 2^61 kopecks.  "Bad\f\x98" gains 10.00.
+    std::string bad = "Bad\f\x98";
+    std::vector<transaction_t> trades = {trade("01.05.2013 10:00:00", 1, "N", B, 10, 100, NAN),
+                                         trade("01.05.2013 10:00:01", 2, "N", S, 1, 1e308),
+                                         trade("01.05.2013 10:00:02", 3, "N", B, 1, INFINITY),
+                                         trade("01.05.2013 10:00:03", 4, "H", B, 1e6, 1e16),
+                                         trade("01.05.2013 10:00:04", 5, "H", B, 1e6, 1e16),
+                                         trade("01.05.2013 10:00:05", 6, "H", B, 1e6, 1e16),
+                                         trade("02.05.2013 10:00:00", 7, bad.c_str(), B, 10, 100),
+                                         trade("03.05.2013 10:00:00", 8, bad.c_str(), S, 11, 110)};
+    std::string p = page(trades);
+    EXPECT_NE(p.find("положительным числом): 4</p>"), std::string::npos);
+    rows_t skipped = table(p, "skipped");
+    ASSERT_EQ(skipped.size(), 4u);
+    EXPECT_EQ(skipped[0], (std::vector<std::string>{"01.05.2013 10:00:00", "N (T)", "Купля", "100.00"}));
+    EXPECT_EQ(skipped[2], (std::vector<std::string>{"01.05.2013 10:00:02", "N (T)", "Купля", ""}));
+    EXPECT_EQ(skipped[3][0], "01.05.2013 10:00:05");
+    EXPECT_EQ(table(p, "y2013")[0], (std::vector<std::string>{"Bad?? (T)", "10", "110.00", "100.00", "0.00", "10.00"}));
+    for (const char *word : {"nan", "inf", "NAN", "INF"})
+        EXPECT_EQ(p.find(word), std::string::npos) << word;
+#ifdef _WIN32
+    GTEST_SKIP() << "xmllint is a Linux tool";
+#endif
+    std::string bytes = page_bytes(trades);
+    kt_test::TempDir dir;
+    kt_test::write_file(dir.file("page.xml"), "<?xml version=\"1.0\" encoding=\"windows-1251\"?>\n" +
+                                                  bytes.substr(bytes.find('\n') + 1));
+    kt_test::ChildResult r = kt_test::run_command(dir.path(), "xmllint --noout page.xml");
+    EXPECT_TRUE(r.exited && r.status == 0) << r.err;
+}
+
 // The chart's days since 1970: before 1970 they round down, out-of-range
 // months and days carry over, and years far beyond tm_year still count.
 TEST(ProfitChart, DaysSince1970)
@@ -261,10 +387,10 @@ TEST(ProfitPage, IsWellFormedXmlApartFromTheDocumentType)
 
 // One table row of a trade file as the terminal exports it (cp1251 text).
 std::string file_row(const char *when, const char *no, const char *order, const std::string &direction,
-                     const char *price, const char *amount)
+                     const char *price, const char *amount, const char *account = "L01")
 {
     std::vector<std::string> c = {when, no, order, "SBER", "Sber", "MICEX", direction, "T0",
-                                  price, amount, "0", "0", "0", "0", "0", "L01"};
+                                  price, amount, "0", "0", "0", "0", "0", account};
     std::string r = "<tr>";
     for (auto &t : c)
         r += "<td>" + t + "</td>";
@@ -288,6 +414,34 @@ TEST(ProfitPage, ARunTakesEachFillOnceBeforeConsolidation)
     std::string p = convert(kt_test::read_file(dir.file("profit.html")), "CP1251", "UTF-8");
     EXPECT_EQ(table(p, "y2013")[0], (std::vector<std::string>{"Sber (SBER)", "10", "250.00", "200.00", "0.00", "50.00"}));
     EXPECT_EQ(table(p, "open"), (rows_t{{"Sber (SBER)", "10", "10.0000", "100.00", "0.00", "03.06.2013"}}));
+}
+
+TEST(ProfitPage, ARunReadsEachFilesAccountFromItsHeader)
+{
+    // The example of two accounts, from two files whose headers name the
+    // account column: -500.00 on B, 10 at 100 open on A; a file without the
+    // header puts its trade on no account.
+    std::string buy = convert("Купля", "UTF-8", "CP1251"), sale = convert("Продажа", "UTF-8", "CP1251");
+    std::string head15;
+    for (int k = 0; k < 15; k++)
+        head15 += "<th>h</th>";
+    head15 = "<tr>" + head15 + convert("<th>Счёт</th>", "UTF-8", "CP1251") + "</tr>\n";
+    kt_test::TempDir dir;
+    kt_test::write_file(dir.file("sdelki_a.xls"),
+                        "<table>\n" + head15 + file_row("01.04.2013 10:00:00", "1", "1", buy, "100", "1000", "A") +
+                            "</table>\n");
+    kt_test::write_file(dir.file("sdelki_b.xls"),
+                        "<table>\n" + head15 + file_row("02.04.2013 10:00:00", "2", "2", buy, "200", "2000", "B") +
+                            file_row("03.04.2013 10:00:00", "3", "3", sale, "150", "1500", "B") + "</table>\n");
+    kt_test::write_file(dir.file("sdelki_c.xls"),
+                        "<table>\n" + file_row("04.04.2013 10:00:00", "4", "4", buy, "10", "100", "C") + "</table>\n");
+    kt_test::ChildResult r = kt_test::run_command(dir.path(), VARNOCK_PATH);
+    ASSERT_TRUE(r.exited && r.status == 0) << r.err;
+    std::string p = convert(kt_test::read_file(dir.file("profit.html")), "CP1251", "UTF-8");
+    EXPECT_EQ(table(p, "y2013")[0], (std::vector<std::string>{"B", "Sber (SBER)", "10", "1,500.00", "2,000.00", "0.00",
+                                                              "-500.00"}));
+    EXPECT_EQ(table(p, "open"), (rows_t{{"", "Sber (SBER)", "10", "10.0000", "100.00", "0.00", "04.04.2013"},
+                                        {"A", "Sber (SBER)", "10", "100.0000", "1,000.00", "0.00", "01.04.2013"}}));
 }
 
 }  // namespace
