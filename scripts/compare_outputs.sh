@@ -2,7 +2,7 @@
 # Compares the outputs of a Linux run with those of a Windows run of the same
 # trade files:  compare_outputs.sh LINUX_DIR WINDOWS_DIR LINUX_CONSOLE WINDOWS_CONSOLE
 # Every line the Windows run wrote must end in CR LF; with those turned into LF
-# the files must be the Linux bytes, except that the pages' "made on" time may
+# the files must be the Linux bytes (the CSV files, CR LF on both, unchanged), except that the pages' "made on" time may
 # differ and the rows of imported.txt and garbage.txt may come in another file
 # order (each system lists the directory in its own order).
 set -euo pipefail
@@ -19,8 +19,9 @@ crlf_only() {  # every LF of $1 preceded by CR
 lf() { LC_ALL=C sed 's/\r$//' "$1"; }
 undated() { LC_ALL=C sed -E 's|[0-9]{2}/[0-9]{2}/[0-9]{4} [0-9]{2}:[0-9]{2}:[0-9]{2}<br( /)?>|TIME<br>|'; }
 
-names=$(cd "$linux" && ls imported.txt garbage.txt orders.txt report*.html profit.html)
-[ "$names" = "$(cd "$windows" && ls imported.txt garbage.txt orders.txt report*.html profit.html)" ] || {
+outputs='imported.txt garbage.txt orders.txt report*.html profit.html *.csv'
+names=$(cd "$linux" && ls $outputs)
+[ "$names" = "$(cd "$windows" && ls $outputs)" ] || {
   echo "the two runs wrote different files" >&2
   exit 1
 }
@@ -29,6 +30,8 @@ for name in $names; do
   case $name in
     imported.txt|garbage.txt)
       cmp -s <(LC_ALL=C sort "$linux/$name") <(lf "$windows/$name" | LC_ALL=C sort) ;;
+    *.csv)  # CR LF on every platform: the very same bytes
+      cmp -s "$linux/$name" "$windows/$name" ;;
     *)
       cmp -s <(undated <"$linux/$name") <(lf "$windows/$name" | undated) ;;
   esac || { echo "$name differs" >&2; status=1; }
