@@ -8,27 +8,6 @@
 #include <cstring>
 #include <charconv>
 
-// Floor division and its remainder, for the calendar's negative years.
-static int64_t floor_div(int64_t a, int64_t b)
-{
-    return a >= 0 ? a / b : -((-a + b - 1) / b);
-}
-
-int64_t civil_day(int64_t y, int64_t m, int64_t d)
-{
-    // Months out of range move the year; days out of range count on.  The
-    // year is then counted from March, so that the leap day comes last, in
-    // eras of 400 years over which the calendar repeats.
-    y += floor_div(m - 1, 12);
-    m -= floor_div(m - 1, 12) * 12;
-    y -= m <= 2;
-    int64_t era = floor_div(y, 400);
-    int64_t year_of_era = y - era * 400;
-    int64_t day_of_year = (153 * (m > 2 ? m - 3 : m + 9) + 2) / 5;
-    int64_t day_of_era = year_of_era * 365 + year_of_era / 4 - year_of_era / 100 + day_of_year;
-    return era * 146097 + day_of_era - 719468 + (d - 1);
-}
-
 // Below this many shares a lot or the rest of a trade counts as used up.
 static const double dust_shares = 0.01;
 

@@ -4,6 +4,8 @@
 
 #include "records.h"
 
+#include "keltools.h"
+
 #include <cstdint>
 #include <utility>
 #include <vector>
@@ -111,5 +113,8 @@ bool account_before(const char *a, const char *b);
 profit_book_t build_profit_book(const transaction_t *T, int n, const text_ranks_t &ranks);
 
 // Days since 1 January 1970 of a civil date (proleptic Gregorian), months and
-// days out of range carried over.
-int64_t civil_day(int64_t y, int64_t m, int64_t d);
+// days out of range carried over: the library's calendar.
+inline int64_t civil_day(int64_t y, int64_t m, int64_t d)
+{
+    return civil_days(y, m, d);
+}

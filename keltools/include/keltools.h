@@ -327,6 +327,10 @@ char *str_ptime(const char *buf, const char *fmt, struct tm *tm);
 /* The calendar time of the fields of *gmtimein read as UTC, out-of-range
  * fields carried over; 0 when it cannot be represented. */
 time_t timegm1(const struct tm *gmtimein);
+/* Days from 1 January 1970 to the given day of the proleptic Gregorian
+ * calendar (negative before it); months and days out of range carry over
+ * (month 13 is January of the next year, day 0 the last of the month before). */
+long long civil_days(long long year, long long month, long long day);
 /* t1 moved by the local offset from UTC at that moment (the local wall-clock
  * time written as UTC); 0 for t1 <= 0. */
 time_t gm2local(time_t t1);

@@ -69,6 +69,12 @@ long long keltools_internal::days_from_civil(long long year, int month, int day)
     return era * 146097 + doe - 719468;
 }
 
+long long civil_days(long long year, long long month, long long day)
+{
+    long long carry = floor_div(month - 1, 12);
+    return keltools_internal::days_from_civil(year + carry, (int)(month - carry * 12), 1) + (day - 1);
+}
+
 keltools_internal::civil_date keltools_internal::civil_from_days(long long days)
 {
     long long z = days + 719468;  // days since 0000-03-01
