@@ -3,6 +3,17 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
+
+// Code points of the Windows-1251 bytes 0x80 to 0xBF (0 for 0x98, which has
+// none); the bytes 0xC0 to 0xFF are U+0410 to U+044F in order.
+extern const uint16_t cp1251_upper[64];
+
+// The Unicode code point of a Windows-1251 byte; 0 for 0x98.
+inline uint32_t cp1251_code_point(unsigned char c)
+{
+    return c < 0x80 ? c : c < 0xC0 ? cp1251_upper[c - 0x80] : 0x0410 + (c - 0xC0);
+}
 
 // Whether text[0..len) is a trade file saved in UTF-8: all of it strict UTF-8
 // (a character cut off by the end allowed) with a byte-order mark or a
