@@ -1,6 +1,6 @@
 // The trader's journal of profit.html: statistics of the closings per year
 // and over all years, and the realised result month by month.  Included by
-// the profit page and its tests.
+// the FIFO book (which collects the closings), the profit page and their tests.
 #pragma once
 
 #include <array>

@@ -1,5 +1,5 @@
-// The trader's journal on the profit page: the closings of the FIFO book in
-// time order, their statistics per year, and the month-by-month heat map.
+// The trader's journal on the profit page: the statistics of the closings
+// per year and over all years, and the month-by-month heat map.
 
 #include "journal_sections.h"
 
@@ -8,7 +8,6 @@
 #include "profit_markup.h"
 
 #include <algorithm>
-#include <tuple>
 
 // Section literals (Windows-1251).
 // "Статистика сделок"
@@ -45,47 +44,6 @@ static const char *const pf_month_names[12] = {
     "\xDF\xED\xE2", "\xD4\xE5\xE2", "\xCC\xE0\xF0", "\xC0\xEF\xF0", "\xCC\xE0\xE9", "\xC8\xFE\xED",
     "\xC8\xFE\xEB", "\xC0\xE2\xE3", "\xD1\xE5\xED", "\xCE\xEA\xF2", "\xCD\xEE\xFF", "\xC4\xE5\xEA"};
     // "Янв" to "Дек"
-
-// A closing with the time of its trade, for the sort into time order.
-struct timed_closing_t {
-    int32_t y, mo, d, h, mi, s;
-    int64_t no;
-    journal_closing_t closing;
-
-    auto key() const { return std::tie(y, mo, d, h, mi, s, no); }
-};
-
-// The closing made by the pieces[k..) of one trade; k moves past them.  The
-// pieces of one closing trade stand together in the book.
-static timed_closing_t closing_at(const std::vector<lot_closing_t> &pieces, size_t &k)
-{
-    const transaction_t *t = pieces[k].closing;
-    int64_t day = civil_day(t->y, t->mo, t->d);
-    journal_closing_t c = {t->y, t->mo, 0, !pieces[k].is_long(), 0, 0};
-    for (; k < pieces.size() && pieces[k].closing == t; k++) {
-        const lot_closing_t &piece = pieces[k];
-        const transaction_t *o = piece.opening;
-        c.result += piece.result();
-        c.quantity += piece.quantity;
-        c.quantity_days += piece.quantity * (double)(day - civil_day(o->y, o->mo, o->d));
-    }
-    return {t->y, t->mo, t->d, t->h, t->mi, t->s, t->no, c};
-}
-
-std::vector<journal_closing_t> journal_closings(const profit_book_t &book)
-{
-    std::vector<timed_closing_t> timed;
-    for (size_t k = 0; k < book.closings.size();)
-        timed.push_back(closing_at(book.closings, k));
-    // The book holds each pool's closings in time order: a merge of runs.
-    std::stable_sort(timed.begin(), timed.end(),
-                     [](const timed_closing_t &a, const timed_closing_t &b) { return a.key() < b.key(); });
-    std::vector<journal_closing_t> closings;
-    closings.reserve(timed.size());
-    for (const timed_closing_t &t : timed)
-        closings.push_back(t.closing);
-    return closings;
-}
 
 // ---- statistics ----
 

@@ -191,9 +191,8 @@ void produce_profit_page(FILE *fp, const transaction_t *T, int n, const profit_b
     realised_t total;
     write_years_table(fp, book, &total);
     write_tax_section(fp, book);
-    std::vector<journal_closing_t> closings = journal_closings(book);
-    write_stats_section(fp, closings);
-    write_months_section(fp, closings);
+    write_stats_section(fp, book.journal);
+    write_months_section(fp, book.journal);
     write_chart(fp, book, total, y1, y2, end_of_last_month(T, n));
     for (const profit_year_t &py : book.years)
         write_year_table(fp, py, shows_accounts(book));

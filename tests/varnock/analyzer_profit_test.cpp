@@ -419,12 +419,14 @@ TEST(ProfitJournal, StatisticsMonthsAndChartOfFourClosings)
     // short held 3 days), +200 (5 days), -100 (32 days): the running result
     // 300, 200, 400, 300.  Days held, weighted by shares: winners
     // (200 + 100 + 5) / 21 = 14.52, losers (30 + 32) / 11 = 5.64.
+    // The names put the two losses first in the book's order, where the
+    // drawdown would read 200.00.
     std::vector<transaction_t> trades = {
-        trade("01.02.2024 10:00:00", 1, "P", B, 10, 100), trade("11.02.2024 10:00:00", 2, "P", B, 20, 200),
-        trade("21.02.2024 10:00:00", 3, "P", S, 30, 600), trade("01.03.2024 10:00:00", 4, "Q", S, 10, 100),
-        trade("04.03.2024 10:00:00", 5, "Q", B, 20, 200), trade("05.03.2024 10:00:00", 6, "R", B, 100, 100),
-        trade("10.03.2024 10:00:00", 7, "R", S, 300, 300), trade("11.03.2024 10:00:00", 8, "S", B, 200, 200),
-        trade("12.04.2024 10:00:00", 9, "S", S, 100, 100)};
+        trade("01.02.2024 10:00:00", 1, "D", B, 10, 100), trade("11.02.2024 10:00:00", 2, "D", B, 20, 200),
+        trade("21.02.2024 10:00:00", 3, "D", S, 30, 600), trade("01.03.2024 10:00:00", 4, "A", S, 10, 100),
+        trade("04.03.2024 10:00:00", 5, "A", B, 20, 200), trade("05.03.2024 10:00:00", 6, "C", B, 100, 100),
+        trade("10.03.2024 10:00:00", 7, "C", S, 300, 300), trade("11.03.2024 10:00:00", 8, "B", B, 200, 200),
+        trade("12.04.2024 10:00:00", 9, "B", S, 100, 100)};
     std::string p = page(trades);
     rows_t stats = table(p, "stats");
     rows_t expected = {{"Закрытий", "4"}, {"Прибыльных", "2"}, {"Убыточных", "2"}, {"Доля прибыльных", "50.0%"},
