@@ -14,13 +14,18 @@
 // Section literals (Windows-1251).
 // "Оценка налога (НДФЛ)"
 static const char pf_tax_title[] = "\xCE\xF6\xE5\xED\xEA\xE0 \xED\xE0\xEB\xEE\xE3\xE0 (\xCD\xC4\xD4\xCB)";
-static const char pf_income[] = "\xC4\xEE\xF5\xEE\xE4\xFB (\xEA\xEE\xE4 1530)";  // "Доходы (код 1530)"
-static const char pf_expenses[] = "\xD0\xE0\xF1\xF5\xEE\xE4\xFB (\xEA\xEE\xE4 201)";  // "Расходы (код 201)"
+// "Доходы (код 1530)"
+static const char pf_income[] = "\xC4\xEE\xF5\xEE\xE4\xFB (\xEA\xEE\xE4 1530)";
+// "Расходы (код 201)"
+static const char pf_expenses[] = "\xD0\xE0\xF1\xF5\xEE\xE4\xFB (\xEA\xEE\xE4 201)";
 // "Финансовый результат"
 static const char pf_fin_result[] = "\xD4\xE8\xED\xE0\xED\xF1\xEE\xE2\xFB\xE9 \xF0\xE5\xE7\xF3\xEB\xFC\xF2\xE0\xF2";
-static const char pf_carried[] = "\xCF\xE5\xF0\xE5\xED\xEE\xF1 \xF3\xE1\xFB\xF2\xEA\xEE\xE2";  // "Перенос убытков"
-static const char pf_base[] = "\xCD\xE0\xEB\xEE\xE3\xEE\xE2\xE0\xFF \xE1\xE0\xE7\xE0";  // "Налоговая база"
-static const char pf_tax[] = "\xCD\xE0\xEB\xEE\xE3 (\xEE\xF6\xE5\xED\xEA\xE0)";  // "Налог (оценка)"
+// "Перенос убытков"
+static const char pf_carried[] = "\xCF\xE5\xF0\xE5\xED\xEE\xF1 \xF3\xE1\xFB\xF2\xEA\xEE\xE2";
+// "Налоговая база"
+static const char pf_base[] = "\xCD\xE0\xEB\xEE\xE3\xEE\xE2\xE0\xFF \xE1\xE0\xE7\xE0";
+// "Налог (оценка)"
+static const char pf_tax[] = "\xCD\xE0\xEB\xEE\xE3 (\xEE\xF6\xE5\xED\xEA\xE0)";
 // What the estimate assumes: a tax resident, the year of the trade date, this
 // folder's trades only, no three-year exemption and no ИИС.
 static const char pf_tax_note[] =
