@@ -3,11 +3,13 @@
 
 #include "chart.h"
 
+#include "chart_scale.h"
 #include "money_text.h"
 #include "output.h"
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 
 // Chart literals (Windows-1251).
 static const char pf_chart_title[] = "\xC3\xF0\xE0\xF4\xE8\xEA";             // "График"
@@ -61,45 +63,74 @@ static std::vector<std::pair<int64_t, int64_t>> running_result(const profit_book
     return points;
 }
 
-// The running result as a staircase from the first year's start to the
-// last year's end, with the zero line, a mark at each new year, the axes
-// and their titles, and the final result (the total row's figure).
+// The value scale: a light grid line and a label at each tick, in whole
+// roubles when every tick is one ("12,000"), else with the kopecks.
+static void write_value_scale(FILE *fp, const std::vector<int64_t> &ticks, const axis_t &y)
+{
+    bool whole = (ticks[1] - ticks[0]) % 100 == 0;
+    for (int64_t tick : ticks) {
+        double at = y.at((double)tick);
+        write_format(fp, "<line x1=\"%d\" y1=\"%.1f\" x2=\"%d\" y2=\"%.1f\" stroke=\"#e4e4e4\" />\n", CH_L, at, CH_R,
+                at);
+        char *label = stk(tick);
+        if (whole)
+            label[strlen(label) - 3] = 0;
+        write_format(fp, "<text x=\"%d\" y=\"%.1f\" text-anchor=\"end\">%s</text>\n", CH_L - 6, at + 4, label);
+    }
+}
+
+// A dashed line where each year starts and its number in the middle of its
+// part of the time axis, for every year or, with many, every few years; a
+// part too narrow for the number (the last year's first months) keeps only
+// its line.
+static void write_year_marks(FILE *fp, const axis_t &x, int32_t y1, int32_t y2, int64_t end)
+{
+    int64_t years = (int64_t)y2 - y1 + 1, step = std::max<int64_t>(1, (years + 19) / 20);
+    for (int64_t yr = y1; yr <= y2; yr += step) {
+        double left = x.at((double)civil_day(yr, 1, 1));
+        double right = x.at((double)std::min(civil_day(yr + step, 1, 1), end));
+        write_format(fp, "<line x1=\"%.1f\" y1=\"%d\" x2=\"%.1f\" y2=\"%d\" stroke=\"#999999\" "
+                    "stroke-dasharray=\"4 3\" />\n", left, CH_T1, left, CH_B1);
+        if (right - left >= 32)
+            write_format(fp, "<text x=\"%.1f\" y=\"%d\" text-anchor=\"middle\">%lld</text>\n",
+                    (left + x.at((double)std::min(civil_day(yr + 1, 1, 1), end))) / 2, CH_B1 + 16, (long long)yr);
+    }
+}
+
+// The running result as a staircase from the first year's start to the end
+// of the month of the last trade, on a scale of round steps with the zero
+// line, a mark at each new year, the axes and their titles, and the final
+// result (the total row's figure).
 static void write_running_chart(FILE *fp, const profit_book_t &book, const realised_t &total, int32_t y1,
-                                int32_t y2)
+                                int32_t y2, int64_t end)
 {
     std::vector<std::pair<int64_t, int64_t>> points = running_result(book);
-    double lo = 0, hi = 0;
+    int64_t lo = 0, hi = 0;
     for (const auto &p : points) {
-        lo = std::min(lo, roubles(p.second));
-        hi = std::max(hi, roubles(p.second));
+        lo = std::min(lo, p.second);
+        hi = std::max(hi, p.second);
     }
-    int64_t start = civil_day(y1, 1, 1), end = civil_day((int64_t)y2 + 1, 1, 1);
+    std::vector<int64_t> ticks = axis_ticks(lo, hi);
+    int64_t start = civil_day(y1, 1, 1);
     axis_t x = {(double)start, (double)end, CH_L, CH_R};
-    axis_t y = {lo, hi > lo ? hi : lo + 1, CH_B1, CH_T1};
+    axis_t y = {(double)ticks.front(), (double)ticks.back(), CH_B1, CH_T1};
     write_format(fp, "<text x=\"%d\" y=\"%d\" text-anchor=\"middle\" transform=\"rotate(-90 %d %d)\">%s</text>\n",
             24, (CH_T1 + CH_B1) / 2, 24, (CH_T1 + CH_B1) / 2, pf_axis_result);
     write_format(fp, "<text x=\"%d\" y=\"%d\" text-anchor=\"middle\">%s</text>\n", (CH_L + CH_R) / 2, CH_B1 + 36,
             pf_axis_date);
-    int64_t years = (int64_t)y2 - y1 + 1, step = std::max<int64_t>(1, (years + 19) / 20);
-    for (int64_t yr = y1; yr <= y2; yr += step) {
-        double left = x.at((double)civil_day(yr, 1, 1)), right = x.at((double)civil_day(yr + 1, 1, 1));
-        write_format(fp, "<line x1=\"%.1f\" y1=\"%d\" x2=\"%.1f\" y2=\"%d\" stroke=\"#999999\" "
-                    "stroke-dasharray=\"4 3\" />\n", left, CH_T1, left, CH_B1);
-        write_format(fp, "<text x=\"%.1f\" y=\"%d\" text-anchor=\"middle\">%lld</text>\n", (left + right) / 2,
-                CH_B1 + 16, (long long)yr);
-    }
+    write_value_scale(fp, ticks, y);
+    write_year_marks(fp, x, y1, y2, end);
     write_format(fp, "<line x1=\"%d\" y1=\"%d\" x2=\"%d\" y2=\"%d\" stroke=\"black\" />\n", CH_L, CH_T1, CH_L, CH_B1);
     write_format(fp, "<line x1=\"%d\" y1=\"%d\" x2=\"%d\" y2=\"%d\" stroke=\"black\" />\n", CH_L, CH_B1, CH_R, CH_B1);
     write_format(fp, "<line x1=\"%d\" y1=\"%.1f\" x2=\"%d\" y2=\"%.1f\" stroke=\"#444444\" />\n", CH_L, y.at(0), CH_R,
             y.at(0));
-    write_format(fp, "<text x=\"%d\" y=\"%.1f\" text-anchor=\"end\">0</text>\n", CH_L - 6, y.at(0) + 4);
     write_format(fp, "<polyline fill=\"none\" stroke=\"navy\" stroke-width=\"2\" points=\"%.1f,%.1f", x.at((double)start),
             y.at(0));
     double last = 0;
     for (const auto &[day, sum] : points) {
         double at = x.at((double)day);
-        write_format(fp, " %.1f,%.1f %.1f,%.1f", at, y.at(last), at, y.at(roubles(sum)));
-        last = roubles(sum);
+        write_format(fp, " %.1f,%.1f %.1f,%.1f", at, y.at(last), at, y.at((double)sum));
+        last = (double)sum;
     }
     write_format(fp, " %.1f,%.1f\" />\n", x.at((double)end), y.at(last));
     int64_t result = total.result();
@@ -136,7 +167,7 @@ static void write_year_bars(FILE *fp, const profit_book_t &book)
     }
 }
 
-void write_chart(FILE *fp, const profit_book_t &book, const realised_t &total, int32_t y1, int32_t y2)
+void write_chart(FILE *fp, const profit_book_t &book, const realised_t &total, int32_t y1, int32_t y2, int64_t end)
 {
     write_format(fp, "<h2>%s</h2>\n", pf_chart_title);
     if (book.years.empty()) {
@@ -147,7 +178,7 @@ void write_chart(FILE *fp, const profit_book_t &book, const realised_t &total, i
                 "font-family=\"sans-serif\" font-size=\"12\">\n<title>%s%d -- %d</title>\n"
                 "<rect x=\"0\" y=\"0\" width=\"%d\" height=\"%d\" fill=\"white\" />\n",
             CH_W, CH_H, CH_W, CH_H, pf_heading, y1, y2, CH_W, CH_H);
-    write_running_chart(fp, book, total, y1, y2);
+    write_running_chart(fp, book, total, y1, y2, end);
     write_year_bars(fp, book);
     write_texts(fp, "</svg>\n");
 }

@@ -7,6 +7,7 @@
 #include <cstdio>
 
 // The chart section: its heading, then an SVG of the running result from the
-// first year y1 to the last year y2 and a bar per year with closings, or a
-// line saying there are no closings.
-void write_chart(FILE *fp, const profit_book_t &book, const realised_t &total, int32_t y1, int32_t y2);
+// start of the first year y1 to end, the day after the month of the last
+// trade (last year y2), and a bar per year with closings, or a line saying
+// there are no closings.
+void write_chart(FILE *fp, const profit_book_t &book, const realised_t &total, int32_t y1, int32_t y2, int64_t end);

@@ -7,13 +7,14 @@
 
 namespace {
 
-// n / d rounded half away from zero, d > 0.
-int64_t rounded_quotient(int64_t n, int64_t d)
+// n / d rounded half away from zero, d > 0; wide, so that n may be a sum of
+// kopecks scaled by 100.
+int64_t rounded_quotient(__int128 n, int64_t d)
 {
-    int64_t q = n / d, r = n % d;
+    __int128 q = n / d, r = n % d;
     if (2 * (r < 0 ? -r : r) >= d)
         q += n < 0 ? -1 : 1;
-    return q;
+    return (int64_t)q;
 }
 
 void count(journal_stats_t &s, const journal_closing_t &c)
@@ -38,9 +39,9 @@ void count(journal_stats_t &s, const journal_closing_t &c)
 
 }  // namespace
 
-std::optional<double> journal_stats_t::win_rate() const
+std::optional<int64_t> journal_stats_t::win_rate() const
 {
-    return closings ? std::optional<double>(100.0 * winners / closings) : std::nullopt;
+    return closings ? std::optional<int64_t>(rounded_quotient((__int128)winners * 1000, closings)) : std::nullopt;
 }
 
 std::optional<int64_t> journal_stats_t::average_win() const
@@ -53,9 +54,9 @@ std::optional<int64_t> journal_stats_t::average_loss() const
     return losers ? std::optional<int64_t>(rounded_quotient(losses, losers)) : std::nullopt;
 }
 
-std::optional<double> journal_stats_t::profit_factor() const
+std::optional<int64_t> journal_stats_t::profit_factor() const
 {
-    return losses ? std::optional<double>((double)wins / (double)-losses) : std::nullopt;
+    return losses ? std::optional<int64_t>(rounded_quotient((__int128)wins * 100, -losses)) : std::nullopt;
 }
 
 std::optional<int64_t> journal_stats_t::expectancy() const
@@ -91,7 +92,9 @@ std::vector<month_row_t> month_table(const std::vector<journal_closing_t> &closi
     std::map<int32_t, month_row_t> years;
     for (const journal_closing_t &c : closings) {
         month_row_t &row = years.try_emplace(c.year, month_row_t{c.year, {}, 0}).first->second;
-        std::optional<int64_t> &month = row.months[(size_t)(c.month - 1)];
+        // A month no calendar has (an export may date a trade 01.13.2012) counts
+        // in the nearest one, so that the row still adds up to its year.
+        std::optional<int64_t> &month = row.months[(size_t)(std::clamp(c.month, 1, 12) - 1)];
         month = month.value_or(0) + c.result;
         row.total += c.result;
     }

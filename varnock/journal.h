@@ -1,6 +1,6 @@
 // The trader's journal of profit.html: statistics of the closings per year
 // and over all years, and the realised result month by month.  Included by
-// the profit page and its tests.
+// the FIFO book (which collects the closings), the profit page and their tests.
 #pragma once
 
 #include <array>
@@ -29,11 +29,13 @@ struct journal_stats_t {
     double win_quantity = 0, win_quantity_days = 0;   // for the days held
     double loss_quantity = 0, loss_quantity_days = 0;
 
-    // Derived figures; each is empty where it has nothing to divide by.
-    std::optional<double> win_rate() const;           // percent
+    // Derived figures; each is empty where it has nothing to divide by.  The
+    // quotients of whole numbers are rounded half away from zero to the unit
+    // the page prints, so that 1/16 reads 6.3%, not the 6.2 of a binary 6.25.
+    std::optional<int64_t> win_rate() const;          // tenths of a percent
     std::optional<int64_t> average_win() const;       // kopecks, half away from zero
     std::optional<int64_t> average_loss() const;
-    std::optional<double> profit_factor() const;      // wins / |losses|
+    std::optional<int64_t> profit_factor() const;     // wins / |losses|, hundredths
     std::optional<int64_t> expectancy() const;        // total / closings
     std::optional<double> win_days_held() const;      // weighted by quantity
     std::optional<double> loss_days_held() const;
@@ -44,7 +46,8 @@ struct journal_stats_t {
 journal_stats_t journal_stats(const std::vector<journal_closing_t> &closings);
 
 // The realised result of each month of a year; a month without closings is
-// empty.  Rows for the years with closings, ascending.
+// empty, a month number outside 1 to 12 counts as the nearest month.  Rows
+// for the years with closings, ascending.
 struct month_row_t {
     int32_t year;
     std::array<std::optional<int64_t>, 12> months;

@@ -7,6 +7,7 @@
 #include <cmath>
 #include <cstring>
 #include <charconv>
+#include <tuple>
 
 // Below this many shares a lot or the rest of a trade counts as used up.
 static const double dust_shares = 0.01;
@@ -70,6 +71,7 @@ struct lot_t {
     double quantity;
     int64_t money, fees;
     const transaction_t *opening;
+    int64_t day;  // of the opening trade, for the days held
 };
 
 // A trade's part in the lots: its quantity, money and fees still unmatched.
@@ -242,26 +244,56 @@ static trade_rest_t take_part(trade_rest_t *from, double q)
 }
 
 // The lots of one pool (an account's trades in one security): one side
-// only, the used-up ones before oldest.
+// only, the used-up ones before oldest; and the day number of the last date
+// seen, since trades of one day follow each other.
 struct pool_t {
     std::vector<lot_t> lots;
     size_t oldest = 0;
     bool lots_long = true;
+    int32_t d = -1, mo = -1, y = -1;
+    int64_t day = 0;
 
     void clear()
     {
         lots.clear();
         oldest = 0;
         lots_long = true;
+        d = mo = y = -1;
+    }
+
+    int64_t day_of(const transaction_t *t)
+    {
+        if (t->d != d || t->mo != mo || t->y != y) {
+            d = t->d, mo = t->mo, y = t->y;
+            day = civil_day(y, mo, d);
+        }
+        return day;
+    }
+};
+
+// The journal's record of a closing trade, with the time it is sorted by.
+struct timed_closing_t {
+    int32_t y, mo, d, h, mi, s;
+    int64_t no;
+    size_t index;  // in the book's order
+
+    bool operator<(const timed_closing_t &o) const
+    {
+        return std::tie(y, mo, d, h, mi, s, no) < std::tie(o.y, o.mo, o.d, o.h, o.mi, o.s, o.no);
     }
 };
 
 // Matches trade t against the open lots of the other side, oldest first;
-// what is left of it opens a lot of its own side.
-static void match_trade(const transaction_t *t, trade_rest_t rest, pool_t &pool, std::vector<lot_closing_t> &closings)
+// what is left of it opens a lot of its own side.  A trade that closes
+// lots adds its closing to the journal, while its trade and lots are at hand.
+static void match_trade(const transaction_t *t, trade_rest_t rest, pool_t &pool, std::vector<lot_closing_t> &closings,
+                        std::vector<journal_closing_t> &journal, std::vector<timed_closing_t> &times)
 {
     bool buy = t->direction == 1;
+    int64_t day = pool.day_of(t);
     std::vector<lot_t> &lots = pool.lots;
+    journal_closing_t closing = {t->y, t->mo, 0, !pool.lots_long, 0, 0};
+    bool closes = false;
     while (rest.quantity > 0 && pool.oldest < lots.size() && pool.lots_long != buy) {
         lot_t &lot = lots[pool.oldest];
         trade_rest_t lot_rest = {lot.quantity, lot.money, lot.fees};
@@ -269,9 +301,18 @@ static void match_trade(const transaction_t *t, trade_rest_t rest, pool_t &pool,
         trade_rest_t from_trade = take_part(&rest, q);
         trade_rest_t from_lot = take_part(&lot_rest, q);
         closings.push_back({lot.opening, t, q, from_lot.money, from_trade.money, from_trade.fees + from_lot.fees});
-        lot = {lot_rest.quantity, lot_rest.money, lot_rest.fees, lot.opening};
+        int64_t gain = pool.lots_long ? from_trade.money - from_lot.money : from_lot.money - from_trade.money;
+        closing.result += gain - closings.back().fees;
+        closing.quantity += q;
+        closing.quantity_days += q * (double)(day - lot.day);
+        closes = true;
+        lot = {lot_rest.quantity, lot_rest.money, lot_rest.fees, lot.opening, lot.day};
         if (lot.quantity == 0)
             pool.oldest++;
+    }
+    if (closes) {
+        times.push_back({t->y, t->mo, t->d, t->h, t->mi, t->s, t->no, journal.size()});
+        journal.push_back(closing);
     }
     if (rest.quantity > 0) {
         if (pool.oldest == lots.size()) {
@@ -279,8 +320,20 @@ static void match_trade(const transaction_t *t, trade_rest_t rest, pool_t &pool,
             pool.oldest = 0;
             pool.lots_long = buy;
         }
-        lots.push_back({rest.quantity, rest.money, rest.fees, t});
+        lots.push_back({rest.quantity, rest.money, rest.fees, t, day});
     }
+}
+
+// The journal's closings put into time order over all pools.
+static void sort_journal(std::vector<journal_closing_t> &journal, std::vector<timed_closing_t> &times)
+{
+    // Each pool's closings are in time order already: a merge of runs.
+    std::stable_sort(times.begin(), times.end());
+    std::vector<journal_closing_t> sorted;
+    sorted.reserve(journal.size());
+    for (const timed_closing_t &t : times)
+        sorted.push_back(journal[t.index]);
+    journal.swap(sorted);
 }
 
 // The open lots of one pool as a position, if any are left.
@@ -365,13 +418,14 @@ profit_book_t build_profit_book(const transaction_t *T, int n, const text_ranks_
     // twice as many pieces as trades, and mostly fewer than trades.
     book.closings.reserve(order.size());
     pool_t pool;
+    std::vector<timed_closing_t> times;
     for (size_t i = 0, j; i < order.size(); i = j) {
         pool.clear();
         size_t from = book.closings.size();
         for (j = i; j < order.size() && same_pool(order[j], order[i]); j++) {
             const transaction_t *t = order[j];
             const trade_money_t &m = book.money[(size_t)(t - T)];
-            match_trade(t, {t->amount / t->price, m.money, m.fees}, pool, book.closings);
+            match_trade(t, {t->amount / t->price, m.money, m.fees}, pool, book.closings, book.journal, times);
         }
         book_closings(book.closings, from, order[i], book);
         note_open_position(order[i], pool, book.open);
@@ -379,5 +433,6 @@ profit_book_t build_profit_book(const transaction_t *T, int n, const text_ranks_
     for (profit_year_t &py : book.years)
         for (const security_row_t &row : py.rows)
             py.sums.add(row.sums);
+    sort_journal(book.journal, times);
     return book;
 }

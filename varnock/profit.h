@@ -2,6 +2,7 @@
 // their tests.
 #pragma once
 
+#include "journal.h"
 #include "records.h"
 
 #include "keltools.h"
@@ -100,6 +101,10 @@ struct profit_book_t {
     std::vector<const transaction_t *> skipped;
     std::vector<const char *> accounts;
     std::vector<trade_money_t> money;                       // of each trade of T, by index
+    // Each trade that closed at least one lot, over all accounts, in time
+    // order (date and time, then trade number): the sum of its pieces and
+    // their days held (closing day - opening day) weighted by quantity.
+    std::vector<journal_closing_t> journal;
 };
 
 // Account texts in table order: none first, then byte order.

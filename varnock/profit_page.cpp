@@ -1,17 +1,22 @@
-// The profit page: "profit.html" with the years, the closings of each year,
-// the open positions, the chart and the trades left out.
+// The profit page: "profit.html" with the years, the tax estimate, the
+// journal's statistics and months, the chart, the closings of each year, the
+// open positions and the trades left out.
 
 #include "profit_page.h"
 
 #include "chart.h"
 #include "csv_export.h"
+#include "journal_sections.h"
 #include "money_text.h"
 #include "output.h"
 #include "profit.h"
+#include "profit_markup.h"
 #include "reports.h"
+#include "tax_section.h"
 
 #include "keltools.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <initializer_list>
@@ -29,7 +34,6 @@ static const char pf_skipped_count[] =
     "\xF2\xE2\xEE \xED\xE5 \xFF\xE2\xEB\xFF\xE5\xF2\xF1\xFF \xEA\xEE\xED\xE5\xF7\xED\xFB\xEC "
     "\xEF\xEE\xEB\xEE\xE6\xE8\xF2\xE5\xEB\xFC\xED\xFB\xEC \xF7\xE8\xF1\xEB\xEE\xEC): ";
     // "Сделок вне расчета (количество не является конечным положительным числом): "
-static const char pf_year[] = "\xC3\xEE\xE4";                                // "Год"
 static const char pf_proceeds[] = "\xC2\xFB\xF0\xF3\xF7\xEA\xE0";            // "Выручка"
 static const char pf_cost[] = "\xC7\xE0\xF2\xF0\xE0\xF2\xFB";                // "Затраты"
 static const char pf_fees[] = "\xCA\xEE\xEC\xE8\xF1\xF1\xE8\xFF";            // "Комиссия"
@@ -37,43 +41,7 @@ static const char pf_result[] = "\xD0\xE5\xE7\xF3\xEB\xFC\xF2\xE0\xF2";      // 
 static const char pf_avg_price[] = "\xD1\xF0\xE5\xE4\xED\xFF\xFF \xF6\xE5\xED\xE0";  // "Средняя цена"
 static const char pf_money[] = "\xD1\xF3\xEC\xEC\xE0";                       // "Сумма"
 static const char pf_opened[] = "\xC4\xE0\xF2\xE0 \xEE\xF2\xEA\xF0\xFB\xF2\xE8\xFF";  // "Дата открытия"
-static const char pf_total[] = "\xC8\xF2\xEE\xE3\xEE";                       // "Итого"
 static const char pf_direction[] = "\xCD\xE0\xEF\xF0\xE0\xE2\xEB\xE5\xED\xE8\xE5";  // "Направление"
-static const char pf_account[] = "\xD1\xF7\xE5\xF2";                           // "Счет"
-
-// Bytes the page cannot hold as they are: the markup characters, written as
-// entities, and bytes that are no XML character in Windows-1251 (controls
-// other than tab and line ends, and the unassigned 0x98), written as "?".
-static const char *escape_of(unsigned char c)
-{
-    switch (c) {
-    case '&':
-        return "&amp;";
-    case '<':
-        return "&lt;";
-    case '>':
-        return "&gt;";
-    case '\t':
-    case '\n':
-    case '\r':
-        return nullptr;
-    default:
-        return c < 0x20 || c == 0x98 ? "?" : nullptr;
-    }
-}
-
-static void put_escaped(FILE *fp, const char *s)
-{
-    const char *plain = s;
-    for (; *s; s++) {
-        if (const char *escape = escape_of((unsigned char)*s)) {
-            write_bytes(fp, plain, (size_t)(s - plain));
-            write_texts(fp, escape);
-            plain = s + 1;
-        }
-    }
-    write_bytes(fp, plain, (size_t)(s - plain));
-}
 
 // "name (ticker)" of the security that t names.
 static void put_security(FILE *fp, const transaction_t *t)
@@ -95,30 +63,11 @@ static void put_account_cell(FILE *fp, const transaction_t *t, bool shown)
     write_texts(fp, "</td>");
 }
 
-// A result in the colours of stf(value, 1), with the attribute quoted.
-static void put_result_cell(FILE *fp, int64_t kopecks)
-{
-    write_format(fp, "<td align=\"right\"><font color=\"%s\">%s</font></td>", kopecks < 0 ? "red" : "darkgreen",
-            stk(kopecks));
-}
-
 static void put_money_cells(FILE *fp, const realised_t &r)
 {
     write_format(fp, "<td align=\"right\">%s</td><td align=\"right\">%s</td><td align=\"right\">%s</td>",
             stk(r.proceeds), stk(r.cost), stk(r.fees));
     put_result_cell(fp, r.result());
-    write_texts(fp, "</tr>\n");
-}
-
-// The table's opening and its heading row, led by an account column when
-// the page shows accounts.
-static void put_table_head(FILE *fp, const char *id, bool accounts, std::initializer_list<const char *> titles)
-{
-    write_format(fp, "<table id=\"%s\" border=\"1\" cellspacing=\"0\" cellpadding=\"5\">\n<tr>", id);
-    if (accounts)
-        write_format(fp, "<th>%s</th>", pf_account);
-    for (const char *title : titles)
-        write_format(fp, "<th>%s</th>", title);
     write_texts(fp, "</tr>\n");
 }
 
@@ -220,6 +169,16 @@ static void write_skipped(FILE *fp, const profit_book_t &book)
     }
     write_texts(fp, "</table>\n");
 }
+// The day after the month of the last trade of T[0..n): where the chart's
+// time axis ends.
+static int64_t end_of_last_month(const transaction_t *T, int n)
+{
+    int64_t end = INT64_MIN;
+    for (int i = 0; i < n; i++)
+        end = std::max(end, civil_day(T[i].y, (int64_t)T[i].mo + 1, 1));
+    return end;
+}
+
 void produce_profit_page(FILE *fp, const transaction_t *T, int n, const profit_book_t &book)
 {
     write_report_header(fp);
@@ -231,10 +190,13 @@ void produce_profit_page(FILE *fp, const transaction_t *T, int n, const profit_b
         write_format(fp, "<h1>%s%d -- %d</h1>\n", pf_heading, y1, y2);
     realised_t total;
     write_years_table(fp, book, &total);
+    write_tax_section(fp, book);
+    write_stats_section(fp, book.journal);
+    write_months_section(fp, book.journal);
+    write_chart(fp, book, total, y1, y2, end_of_last_month(T, n));
     for (const profit_year_t &py : book.years)
         write_year_table(fp, py, shows_accounts(book));
     write_open_table(fp, book);
-    write_chart(fp, book, total, y1, y2);
     write_skipped(fp, book);
     write_report_footer(fp, true);
 }

@@ -19,10 +19,11 @@ int64_t higher_rate_threshold(int32_t year)
 }
 
 // Tax in ten-thousandths of a rouble (kopecks times percent) rounded to whole
-// roubles: 50 kopecks and more go up, less is dropped.
-int64_t whole_roubles(int64_t ten_thousandths)
+// roubles: 50 kopecks and more go up, less is dropped.  Wide, since a base
+// may come close to 2^62 kopecks.
+int64_t whole_roubles(__int128 ten_thousandths)
 {
-    return (ten_thousandths + 5000) / 10000;
+    return (int64_t)((ten_thousandths + 5000) / 10000);
 }
 
 struct open_loss_t {
@@ -53,8 +54,8 @@ int64_t tax_of_base(int32_t year, int64_t base)
 {
     int64_t threshold = higher_rate_threshold(year);
     if (threshold == 0 || base <= threshold)
-        return whole_roubles(base * 13);
-    return whole_roubles(threshold * 13 + (base - threshold) * 15);
+        return whole_roubles((__int128)base * 13);
+    return whole_roubles((__int128)threshold * 13 + (__int128)(base - threshold) * 15);
 }
 
 std::vector<tax_row_t> estimate_tax(const std::vector<tax_input_t> &years)

@@ -366,9 +366,12 @@ TEST(ProfitChart, DaysSince1970)
 
 TEST(ProfitPage, IsWellFormedXmlApartFromTheDocumentType)
 {
+    // With a second account, whose name the tax table's account rows escape.
     std::vector<transaction_t> trades = {trade("01.02.2012 10:00:00", 1, "AT&T <x>", B, 10, 1000, 1),
                                          trade("03.02.2013 10:00:00", 2, "AT&T <x>", S, 9, 1350, 1),
-                                         trade("04.02.2013 10:00:00", 3, "Газпром", B, 0, 10)};
+                                         trade("04.02.2013 10:00:00", 3, "Газпром", B, 0, 10),
+                                         on("A&B", trade("05.02.2013 10:00:00", 4, "V", S, 10, 100)),
+                                         on("A&B", trade("06.02.2013 10:00:00", 5, "V", B, 9, 90))};
 #ifdef _WIN32
     GTEST_SKIP() << "xmllint is a Linux tool";
 #endif
@@ -381,8 +384,89 @@ TEST(ProfitPage, IsWellFormedXmlApartFromTheDocumentType)
     EXPECT_TRUE(r.exited && r.status == 0) << r.err;
     std::string p = convert(bytes, "CP1251", "UTF-8");
     EXPECT_NE(p.find("<td>AT&amp;T &lt;x&gt; (T)</td>"), std::string::npos);
+    EXPECT_NE(p.find("<td>2013 (A&amp;B)</td>"), std::string::npos);
     EXPECT_NE(p.find("<svg xmlns=\"http://www.w3.org/2000/svg\""), std::string::npos);
     EXPECT_EQ(p.find("<script"), std::string::npos);
+}
+
+TEST(ProfitTax, YearsOverAllAccountsWithEachAccountsResultBeneath)
+{
+    // 2014: A 900 - 1,000 = -100, B 70 - 50 = +20: -80 over both, a loss.
+    // 2015: A +50 uses 50 of it; 2016: B +300 uses the other 30, base 270,
+    // 13% = 35.10, tax 35.
+    std::vector<transaction_t> trades = {
+        on("A", trade("01.03.2014 10:00:00", 1, "V", B, 100, 1000)), on("A", trade("02.03.2014 10:00:00", 2, "V", S, 90, 900)),
+        on("B", trade("03.03.2014 10:00:00", 3, "W", B, 50, 50)), on("B", trade("04.03.2014 10:00:00", 4, "W", S, 70, 70)),
+        on("A", trade("01.03.2015 10:00:00", 5, "V", B, 100, 100)), on("A", trade("02.03.2015 10:00:00", 6, "V", S, 150, 150)),
+        on("B", trade("01.03.2016 10:00:00", 7, "W", B, 100, 100)), on("B", trade("02.03.2016 10:00:00", 8, "W", S, 400, 400))};
+    std::string p = page(trades);
+    EXPECT_EQ(table(p, "tax"), (rows_t{{"2014", "970.00", "1,050.00", "-80.00", "0.00", "0.00", "0"},
+                                       {"2014 (A)", "900.00", "1,000.00", "-100.00", "", "", ""},
+                                       {"2014 (B)", "70.00", "50.00", "20.00", "", "", ""},
+                                       {"2015", "150.00", "100.00", "50.00", "50.00", "0.00", "0"},
+                                       {"2015 (A)", "150.00", "100.00", "50.00", "", "", ""},
+                                       {"2016", "400.00", "100.00", "300.00", "30.00", "270.00", "35"},
+                                       {"2016 (B)", "400.00", "100.00", "300.00", "", "", ""},
+                                       {"Итого", "1,520.00", "1,250.00", "270.00", "80.00", "270.00", "35"}}));
+    EXPECT_NE(p.find("<th>Доходы (код 1530)</th><th>Расходы (код 201)</th><th>Финансовый результат</th>"
+                     "<th>Перенос убытков</th><th>Налоговая база</th><th>Налог (оценка)</th>"),
+              std::string::npos);
+}
+
+TEST(ProfitJournal, StatisticsMonthsAndChartOfFourClosings)
+{
+    // +300 (one sale closing two lots: 10 held 20 days, 10 held 10), -100 (a
+    // short held 3 days), +200 (5 days), -100 (32 days): the running result
+    // 300, 200, 400, 300.  Days held, weighted by shares: winners
+    // (200 + 100 + 5) / 21 = 14.52, losers (30 + 32) / 11 = 5.64.
+    // The names put the two losses first in the book's order, where the
+    // drawdown would read 200.00.
+    std::vector<transaction_t> trades = {
+        trade("01.02.2024 10:00:00", 1, "D", B, 10, 100), trade("11.02.2024 10:00:00", 2, "D", B, 20, 200),
+        trade("21.02.2024 10:00:00", 3, "D", S, 30, 600), trade("01.03.2024 10:00:00", 4, "A", S, 10, 100),
+        trade("04.03.2024 10:00:00", 5, "A", B, 20, 200), trade("05.03.2024 10:00:00", 6, "C", B, 100, 100),
+        trade("10.03.2024 10:00:00", 7, "C", S, 300, 300), trade("11.03.2024 10:00:00", 8, "B", B, 200, 200),
+        trade("12.04.2024 10:00:00", 9, "B", S, 100, 100)};
+    std::string p = page(trades);
+    rows_t stats = table(p, "stats");
+    rows_t expected = {{"Закрытий", "4"}, {"Прибыльных", "2"}, {"Убыточных", "2"}, {"Доля прибыльных", "50.0%"},
+                       {"Средняя прибыль", "250.00"}, {"Средний убыток", "-100.00"}, {"Профит-фактор", "2.50"},
+                       {"Матожидание на закрытие", "75.00"}, {"Крупнейшая прибыль", "300.00"},
+                       {"Крупнейший убыток", "-100.00"}, {"Максимальная просадка", "100.00"},
+                       {"Средний срок прибыльных, дней", "14.5"}, {"Средний срок убыточных, дней", "5.6"},
+                       {"Длинных закрытий", "3"}, {"Коротких закрытий", "1"}};
+    for (auto &row : expected)
+        row.push_back(row[1]);  // the year 2024, then all years
+    EXPECT_EQ(stats, expected);
+
+    // Months: February +300 (the largest, full green), March -100 + 200 =
+    // +100 (a third of the way from white: 255 - 156/3, 255 - 65/3, 255 -
+    // 132/3), April -100 (a third of the way to 248, 105, 107).
+    EXPECT_EQ(table(p, "months"),
+              (rows_t{{"2024", "", "300.00", "100.00", "-100.00", "", "", "", "", "", "", "", "", "300.00"}}));
+    EXPECT_NE(p.find("<td></td><td align=\"right\" style=\"background-color:#63be7b\">300.00</td>"
+                     "<td align=\"right\" style=\"background-color:#cbe9d3\">100.00</td>"
+                     "<td align=\"right\" style=\"background-color:#fdcdce\">-100.00</td><td></td>"),
+              std::string::npos);
+
+    // The chart runs from 1 January to 1 May (121 days over 670 points), so
+    // the first closing, on day 51, stands at 100 + 51 * 670 / 121 = 382.4;
+    // the running result 0 to 400.00 gets ticks 0, 100, ..., 400.
+    EXPECT_NE(p.find(" 382.4,"), std::string::npos);
+    std::vector<std::string> labels;
+    for (size_t at = p.find("text-anchor=\"end\">"); at != std::string::npos;
+         at = p.find("text-anchor=\"end\">", at + 1))
+        labels.push_back(p.substr(at + 18, p.find('<', at) - at - 18));
+    EXPECT_EQ(labels, (std::vector<std::string>{"0", "100", "200", "300", "400"}));
+
+    // The sections in their order.
+    size_t last = 0;
+    for (const char *part : {"id=\"years\"", "id=\"tax\"", "id=\"stats\"", "id=\"months\"", "<svg", "id=\"y2024\"",
+                             "id=\"open\""}) {
+        size_t at = p.find(part);
+        EXPECT_TRUE(at != std::string::npos && at > last) << part;
+        last = at;
+    }
 }
 
 // One table row of a trade file as the terminal exports it (cp1251 text).

@@ -22,10 +22,10 @@ TEST(Journal, StatisticsOfFourClosings)
     EXPECT_EQ(s.losers, 2);
     EXPECT_EQ(s.long_closings, 3);
     EXPECT_EQ(s.short_closings, 1);
-    EXPECT_DOUBLE_EQ(*s.win_rate(), 50.0);
+    EXPECT_EQ(*s.win_rate(), 500);  // 50.0%
     EXPECT_EQ(*s.average_win(), 25000);
     EXPECT_EQ(*s.average_loss(), -10000);
-    EXPECT_DOUBLE_EQ(*s.profit_factor(), 2.5);
+    EXPECT_EQ(*s.profit_factor(), 250);  // 500.00 / 200.00
     EXPECT_EQ(*s.expectancy(), 7500);
     EXPECT_EQ(s.largest_win, 30000);
     EXPECT_EQ(s.largest_loss, -10000);
@@ -42,18 +42,25 @@ TEST(Journal, StatisticsOfFourClosings)
     EXPECT_EQ(s.max_drawdown, 600);  // from 0 down to -600
     EXPECT_EQ(*s.expectancy(), -200);
     EXPECT_EQ(*journal_stats({closing(2024, 1, 1), closing(2024, 1, 0)}).expectancy(), 1);  // 0.5 away from 0
+
+    // One win of 2.00 and fifteen losses of 0.20: 1/16 = 6.25% reads 6.3, 2.00 / 3.00 reads 0.67.
+    std::vector<journal_closing_t> sixteen(15, closing(2024, 1, -20));
+    sixteen.push_back(closing(2024, 2, 200));
+    s = journal_stats(sixteen);
+    EXPECT_EQ(*s.win_rate(), 63);
+    EXPECT_EQ(*s.profit_factor(), 67);
 }
 
 TEST(Journal, MonthsAddUpToTheYear)
 {
     auto rows = month_table({closing(2012, 1, 100), closing(2012, 1, -30), closing(2012, 12, 5),
-                             closing(2013, 6, -14084)});
+                             closing(2013, 6, -14084), closing(2012, 13, 1), closing(2012, 0, 2)});
     ASSERT_EQ(rows.size(), 2u);
     EXPECT_EQ(rows[0].year, 2012);
-    EXPECT_EQ(rows[0].months[0], 70);
+    EXPECT_EQ(rows[0].months[0], 72);  // 100 - 30, and 2 of a month 0
     EXPECT_FALSE(rows[0].months[1]);
-    EXPECT_EQ(rows[0].months[11], 5);
-    EXPECT_EQ(rows[0].total, 75);
+    EXPECT_EQ(rows[0].months[11], 6);  // 5, and 1 of a month 13
+    EXPECT_EQ(rows[0].total, 78);
     EXPECT_EQ(rows[1].months[5], -14084);
     EXPECT_EQ(rows[1].total, -14084);
 }

@@ -16,6 +16,8 @@ TEST(Tax, RatesAndRoundingToWholeRoubles)
     EXPECT_EQ(tax_of_base(2023, 7300), 9);                // 9.49 drops its kopecks
     EXPECT_EQ(tax_of_base(2023, 5000), 7);                // 6.50 goes up
     EXPECT_EQ(tax_of_base(2023, 0), 0);
+    // 2^61 kopecks, the page's bound: 2305843009213693952 * 13 / 10000 = 2997595911977802.1376.
+    EXPECT_EQ(tax_of_base(2012, INT64_C(2305843009213693952)), INT64_C(2997595911977802));
 }
 
 TEST(Tax, LossesCarryForwardOldestFirstForTenYears)
