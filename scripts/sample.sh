@@ -12,4 +12,5 @@ cd examples/out
 ../../build/varnock </dev/null
 ls -l
 echo "The reports are in examples/out/: report.html (all years), report-YYYY.html (one per year)"
-echo "and profit.html (realised profit by FIFO lots per year and security, open positions, chart)."
+echo "and profit.html (realised profit by FIFO lots, tax estimate, statistics, months, chart, open"
+echo "positions); trades.csv and lots.csv open in a spreadsheet."
