@@ -10,44 +10,21 @@
 // The records' times cover the sorting alone: std::sort of records already in
 // memory, fsort from the call to its return.
 
-#include "keltools.h"
+#include "record_files.h"
 
 #include <fcntl.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <random>
 #include <string>
 #include <vector>
 
 namespace {
 
-struct Record {
-    uint64_t key;
-    uint64_t payload;
-};
-
-bool key_before(const Record &a, const Record &b) { return a.key < b.key; }
-
-int cmp_record(const void *a, const void *b)
-{
-    uint64_t x = ((const Record *)a)->key, y = ((const Record *)b)->key;
-    return (x > y) - (x < y);
-}
-
-void std_sort1(void *base, size_t n, size_t, int (*)(const void *, const void *))
-{
-    std::sort((Record *)base, (Record *)base + n, key_before);
-}
-
-double now()
-{
-    return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
-}
+using namespace record_files;
 
 double median(std::vector<double> v)
 {
@@ -56,53 +33,10 @@ double median(std::vector<double> v)
     return n % 2 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2;
 }
 
-[[noreturn]] void die(const char *what)
-{
-    perror(what);
-    exit(1);
-}
-
-void write_records(const std::string &path, const std::vector<Record> &recs)
-{
-    int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    size_t bytes = recs.size() * sizeof(Record);
-    if (fd < 0 || write(fd, recs.data(), bytes) != (ssize_t)bytes) die(path.c_str());
-    close(fd);
-}
-
-std::vector<Record> read_records(const std::string &path, size_t n)
-{
-    std::vector<Record> recs(n);
-    int fd = open(path.c_str(), O_RDONLY);
-    size_t bytes = n * sizeof(Record);
-    if (fd < 0 || read(fd, recs.data(), bytes) != (ssize_t)bytes) die(path.c_str());
-    close(fd);
-    return recs;
-}
-
-double time_fsort(const std::string &in, const std::string &out, size_t n, int budget, const std::string &tmp)
-{
-    int fin = open(in.c_str(), O_RDONLY);
-    int fout = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    if (fin < 0 || fout < 0) die("fsort files");
-    double t0 = now();
-    int rc = fsort(fin, fout, (int)n, sizeof(Record), cmp_record, std_sort1, budget, tmp.c_str());
-    double t = now() - t0;
-    close(fin);
-    close(fout);
-    if (rc != 0) {
-        fprintf(stderr, "fsort returned %d\n", rc);
-        exit(1);
-    }
-    return t;
-}
-
 int records(const std::string &file, long long mb, int budget, const std::string &tmp, int repeat)
 {
     size_t n = ((size_t)mb << 20) / sizeof(Record);
-    std::vector<Record> recs(n);
-    std::mt19937_64 rng(42);
-    for (size_t i = 0; i < n; ++i) recs[i] = {rng(), i};
+    std::vector<Record> recs = generate_records(n);
     write_records(file, recs);
 
     std::string out = tmp + "/cores_bench.records.out";
@@ -113,7 +47,7 @@ int records(const std::string &file, long long mb, int budget, const std::string
         double t0 = now();
         std::sort(sorted.begin(), sorted.end(), key_before);
         in_memory.push_back(now() - t0);
-        through_files.push_back(time_fsort(file, out, n, budget, tmp));
+        through_files.push_back(time_fsort(file, out, n, budget, tmp, std_sort1));
     }
     std::vector<Record> from_file = read_records(out, n);
     unlink(out.c_str());
