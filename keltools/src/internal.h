@@ -5,6 +5,7 @@
 #include <cstdarg>
 #include <cstddef>
 #include <cstring>
+#include <string>
 
 namespace keltools_internal {
 
@@ -55,6 +56,12 @@ size_t write_in_full(int fd, const void *buffer, size_t n);
 // would: a name too long for it stops the process.
 typedef char name_buffer[260];
 void build_name(name_buffer name, const char *format, va_list args);
+
+// While into is set, the calling thread's warnings for standard error are
+// appended to it instead of written (NULL writes them again).  A sort's helper
+// thread holds its messages so that the caller can write only the first
+// failure's, as a sort on one thread would have stopped there.
+void hold_messages(std::string *into);
 
 }  // namespace keltools_internal
 

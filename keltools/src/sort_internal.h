@@ -124,6 +124,11 @@ int create_exclusive(const std::function<std::string(unsigned)> &name_of, size_t
 // How many files one merge pass reads at once.
 int merge_fan_in();
 
+// How many threads a sort may keep busy: the online processors, lowered by a
+// positive KELTOOLS_SORT_THREADS in the environment (1 gives the one-thread
+// sorts, which tests compare the threaded ones against).
+int sort_threads();
+
 /* ---- in-memory sort of lines (line_sort.cpp) ---- */
 
 // Sorts the pointers to the n lines of a chunk, all in the buffer that starts

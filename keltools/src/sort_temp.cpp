@@ -1,5 +1,5 @@
-// sort_temp: the temporary files of the file sorts, their names and how many
-// may be open at once.
+// sort_temp: the temporary files of the file sorts, their names, how many
+// may be open at once, and how many threads the sorts may use.
 
 #include "compat.h"
 #include "keltools.h"
@@ -9,11 +9,13 @@
 #include <fcntl.h>
 #include <stdarg.h>
 #include <stdio.h>
+#include <stdlib.h>
 #ifndef _WIN32
 #include <sys/resource.h>
 #endif
 
 #include <algorithm>
+#include <thread>
 
 namespace keltools_internal {
 
@@ -65,6 +67,18 @@ int merge_fan_in()
         limit = rl.rlim_cur > 4096 ? 4096 : (long)rl.rlim_cur;
 #endif
     return (int)std::clamp((limit - 8) / 2, 2L, 256L);
+}
+
+int sort_threads()
+{
+    unsigned online = std::thread::hardware_concurrency();
+    int threads = online == 0 ? 1 : (int)std::min(online, 256u);
+    const char *cap = getenv("KELTOOLS_SORT_THREADS");
+    if (cap != NULL && *cap != '\0') {
+        int wanted = atoi(cap);
+        if (wanted >= 1 && wanted < threads) threads = wanted;
+    }
+    return threads;
 }
 
 }  // namespace keltools_internal
