@@ -1,5 +1,6 @@
 // linebuf: a line reader over a stream with a growing buffer of its own.
 
+#include "compat.h"
 #include "keltools.h"
 
 #include <limits.h>
@@ -21,6 +22,7 @@ int linebuf_init(linebuf_t *lb, FILE *fp, int msize)
     lb->nb = lb->ns = 0;
     lb->buf = msize > 0 ? (char *)malloc((size_t)msize) : NULL;
     if (lb->buf == NULL) return -1;
+    kt_compat::prefer_large_pages(lb->buf, (size_t)msize);
     lb->nb = (int)fread(lb->buf, 1, (size_t)msize, fp);
     if (lb->nb == 0) {
         free(lb->buf);

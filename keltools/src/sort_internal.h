@@ -124,10 +124,32 @@ int create_exclusive(const std::function<std::string(unsigned)> &name_of, size_t
 // How many files one merge pass reads at once.
 int merge_fan_in();
 
+// Whether two merges of n files each, with an output each, may be open at
+// once and still leave 16 descriptors to the caller and the runtime.
+bool room_for_two_merges(int n);
+
 // How many threads a sort may keep busy: the online processors, lowered by a
 // positive KELTOOLS_SORT_THREADS in the environment (1 gives the one-thread
 // sorts, which tests compare the threaded ones against).
 int sort_threads();
+
+// Reads up to n bytes at offset, retrying short reads; the count, or -1 on
+// an error.
+long long read_at(int fd, char *buf, long long n, long long offset);
+
+/* ---- dividing sorted line files for a merge on two threads (line_split.cpp) ---- */
+
+/*
+ * Sorted line files: every line ends with a line feed, and the lines are
+ * ordered as strcmp orders them, each up to its first NUL.
+ * pick_divider gives a text of at most 32 bytes below which about half of
+ * the files' bytes lie (sizes gives their lengths), judged by each file's
+ * middle line; "" when no file gives a line.  first_line_not_below gives the
+ * offset of the file's first line that is not below divider (the size when
+ * none is), or -1 when the file cannot be read.
+ */
+std::string pick_divider(const std::vector<std::string> &files, const std::vector<long long> &sizes);
+long long first_line_not_below(const char *file, long long size, const std::string &divider);
 
 /* ---- in-memory sort of lines (line_sort.cpp) ---- */
 

@@ -50,13 +50,10 @@ int create_exclusive(const std::function<std::string(unsigned)> &name_of, size_t
     return -1;
 }
 
-/*
- * Half of what the descriptor limit leaves after the standard streams, the
- * caller's files and the merge's output, at most 256.  Under an ordinary
- * limit a sort of a few hundred chunks still merges in one pass; a low limit
- * makes more passes instead of failing with "Too many open files".
- */
-int merge_fan_in()
+namespace {
+
+// How many files the process may have open (at most 4096 counted).
+long open_file_limit()
 {
     long limit = 512;
 #ifdef _WIN32
@@ -66,7 +63,25 @@ int merge_fan_in()
     if (getrlimit(RLIMIT_NOFILE, &rl) == 0 && rl.rlim_cur != RLIM_INFINITY)
         limit = rl.rlim_cur > 4096 ? 4096 : (long)rl.rlim_cur;
 #endif
-    return (int)std::clamp((limit - 8) / 2, 2L, 256L);
+    return limit;
+}
+
+}  // namespace
+
+/*
+ * Half of what the descriptor limit leaves after the standard streams, the
+ * caller's files and the merge's output, at most 256.  Under an ordinary
+ * limit a sort of a few hundred chunks still merges in one pass; a low limit
+ * makes more passes instead of failing with "Too many open files".
+ */
+int merge_fan_in()
+{
+    return (int)std::clamp((open_file_limit() - 8) / 2, 2L, 256L);
+}
+
+bool room_for_two_merges(int n)
+{
+    return 2 * ((long)n + 1) + 16 <= open_file_limit();
 }
 
 int sort_threads()

@@ -17,7 +17,11 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <mutex>
 #include <string>
+#include <system_error>
+#include <thread>
+#include <utility>
 #include <vector>
 
 using namespace keltools_internal;
@@ -44,6 +48,7 @@ struct TextSort {
     struct stat fn2_stat;  // fn2 as it was, a link to it followed
     unsigned next_number = 0;
     std::vector<unsigned> on_disk;  // numbers of the chunk files that exist
+    std::mutex chunk_files;         // guards the two above while chunks are cut on two threads
 
     std::string chunk_name(unsigned number) const
     {
@@ -63,6 +68,7 @@ struct TextSort {
 // Creates the next chunk file for writing; NULL after a warning.
 FILE *create_chunk(TextSort &ts, unsigned *number, std::string *name)
 {
+    std::lock_guard<std::mutex> lock(ts.chunk_files);
     *number = ts.next_number;
     int fd = create_exclusive([&](unsigned n) { return ts.chunk_name(n); }, kTempNameSize, number, name);
     FILE *f = fd >= 0 ? fdopen(fd, "wb") : NULL;
@@ -78,14 +84,6 @@ FILE *create_chunk(TextSort &ts, unsigned *number, std::string *name)
     ts.next_number = *number + 1;
     ts.on_disk.push_back(*number);
     return f;
-}
-
-// Reads up to n bytes at offset, retrying short reads; -1 on an error.
-long long read_at(int fd, char *buf, long long n, long long offset)
-{
-    if (lseek(fd, (off_t)offset, SEEK_SET) < 0) return -1;
-    size_t got = keltools_internal::read_in_full(fd, buf, (size_t)n);
-    return got < (size_t)n && errno != 0 ? -1 : (long long)got;
 }
 
 /*
@@ -179,14 +177,14 @@ void sort_refs(const TextSort &ts, std::vector<LineRef> &refs)
                      [&](const LineRef &a, const LineRef &b) { return ts.compare(&a.text, &b.text) < 0; });
 }
 
-// Sorts one chunk and writes it to a new chunk file; -1 after a warning.
-int write_chunk(TextSort &ts, char **lines, size_t n, char *base, std::vector<LineRef> *refs)
+// Sorts one chunk and writes it to a new chunk file, whose number goes to
+// *number; -1 after a warning.
+int write_chunk(TextSort &ts, char **lines, size_t n, char *base, std::vector<LineRef> *refs, unsigned *number)
 {
     if (refs) sort_refs(ts, *refs);
     else sort_strings(ts, lines, n, base);
-    unsigned number;
     std::string name;
-    FILE *f = create_chunk(ts, &number, &name);
+    FILE *f = create_chunk(ts, number, &name);
     if (f == NULL) return -1;
     if (!(refs ? write_refs(f, *refs) : write_strings(f, lines, n))) {
         warning1("cannot write to %s (%s)\n", name.c_str(), strerror(errno));
@@ -196,29 +194,176 @@ int write_chunk(TextSort &ts, char **lines, size_t n, char *base, std::vector<Li
     return close_or_warn(f, "cannot close", name.c_str());
 }
 
-// Cuts the input into sorted chunk files; -1 after a warning.
-int cut_chunks(TextSort &ts, int fd, char *buf, char *slot_end)
-{
-    long long offset = 0;
+// A buffer the input's chunks are cut into: the lines of the last one cut,
+// their pointers at the end of the buffer and, when a line holds a NUL,
+// listed with their lengths.
+struct ChunkBuffer {
+    ChunkBuffer(char *at, int bytes, char *slots_end) : buf(at), size(bytes), slot_end(slots_end) {}
+
+    char *buf;
+    int size;
+    char *slot_end;
+    size_t n = 0;
+    bool nul_inside = false;
     std::vector<LineRef> refs;
-    for (;;) {
-        long long nb = read_at(fd, buf, ts.msize, offset);
-        if (nb < 0) {
-            warning1("failed to seek/read on %s to %s\n", ts.fn1, insert_commas4(offset));
-            return -1;
-        }
-        if (nb == 0) return 0;
-        bool nul_inside = memchr(buf, '\0', (size_t)nb) != NULL;
-        refs.clear();
-        long long consumed;
-        size_t n = cut_lines(buf, nb, nb < ts.msize, ts.msize, slot_end, &consumed, nul_inside ? &refs : NULL);
-        if (n == 0) {
-            warning1("no lines came out! too long lines or too small buffer (%u bytes)\n", (unsigned)ts.msize);
-            return -1;
-        }
-        if (write_chunk(ts, (char **)slot_end - n, n, buf, nul_inside ? &refs : NULL) != 0) return -1;
-        offset += consumed;
+};
+
+enum CutResult { cut_done, cut_failed = -1, cut_at_end = 1, cut_no_line = 2 };
+
+// Reads the chunk at *offset into cb and cuts its lines, moving *offset past
+// them; cut_no_line (with no warning yet) when not one line fits.
+CutResult read_chunk(const TextSort &ts, int fd, ChunkBuffer &cb, long long *offset)
+{
+    long long nb = read_at(fd, cb.buf, cb.size, *offset);
+    if (nb < 0) {
+        warning1("failed to seek/read on %s to %s\n", ts.fn1, insert_commas4(*offset));
+        return cut_failed;
     }
+    if (nb == 0) return cut_at_end;
+    cb.nul_inside = memchr(cb.buf, '\0', (size_t)nb) != NULL;
+    cb.refs.clear();
+    long long consumed;
+    cb.n = cut_lines(cb.buf, nb, nb < cb.size, cb.size, cb.slot_end, &consumed, cb.nul_inside ? &cb.refs : NULL);
+    if (cb.n == 0) return cut_no_line;
+    *offset += consumed;
+    return cut_done;
+}
+
+int write_cut_chunk(TextSort &ts, ChunkBuffer &cb, unsigned *number)
+{
+    return write_chunk(ts, (char **)cb.slot_end - cb.n, cb.n, cb.buf, cb.nul_inside ? &cb.refs : NULL, number);
+}
+
+// Cuts the input from offset on into sorted chunk files; -1 after a warning.
+int cut_chunks(TextSort &ts, int fd, ChunkBuffer &cb, long long offset)
+{
+    for (;;) {
+        CutResult rc = read_chunk(ts, fd, cb, &offset);
+        if (rc == cut_at_end) return 0;
+        if (rc == cut_no_line)
+            warning1("no lines came out! too long lines or too small buffer (%u bytes)\n", (unsigned)ts.msize);
+        unsigned number;
+        if (rc != cut_done || write_cut_chunk(ts, cb, &number) != 0) return -1;
+    }
+}
+
+/*
+ * Two threads cutting the input into chunks, each into its own half of the
+ * buffer: they take turns reading and cutting the next chunk, and sort and
+ * write their chunks at the same time.  The chunk files are then listed in
+ * input order.  Under the byte order the merged result does not depend on
+ * where the chunks were cut.  A line too long for half the buffer stops
+ * them; the rest is then cut with the whole buffer.  Warnings are held back,
+ * and only those of the earliest chunk that failed are written, as a sort on
+ * one thread would have stopped there.
+ */
+class ChunkCutters {
+public:
+    ChunkCutters(TextSort &ts, int fd) : ts_(ts), fd_(fd) {}
+
+    // -1 after a warning; otherwise 0, with *resume the offset from which the
+    // whole buffer must go on cutting (-1: the input is done).
+    int run(char *buf, size_t alloc, long long *resume);
+
+private:
+    void work(ChunkBuffer cb);
+    void failed(unsigned seq, std::string *held);
+
+    TextSort &ts_;
+    int fd_;
+    std::mutex turn_;  // guards the cutting state below
+    long long offset_ = 0;
+    unsigned next_seq_ = 0;
+    bool stop_ = false;
+    long long resume_ = -1;
+    std::mutex results_;  // guards the results below
+    std::vector<std::pair<unsigned, unsigned>> chunks_;  // input order, file number
+    std::vector<std::pair<unsigned, std::string>> failures_;  // input order, warnings
+};
+
+void ChunkCutters::failed(unsigned seq, std::string *held)
+{
+    {
+        std::lock_guard<std::mutex> lock(results_);
+        failures_.emplace_back(seq, std::move(*held));
+    }
+    std::lock_guard<std::mutex> lock(turn_);
+    stop_ = true;
+}
+
+void ChunkCutters::work(ChunkBuffer cb)
+{
+    std::string held;
+    hold_messages(&held);
+    for (;;) {
+        unsigned seq;
+        CutResult rc;
+        {
+            std::lock_guard<std::mutex> lock(turn_);
+            if (stop_) break;
+            long long at = offset_;
+            rc = read_chunk(ts_, fd_, cb, &offset_);
+            seq = next_seq_++;
+            if (rc == cut_no_line) resume_ = at;
+            if (rc != cut_done) stop_ = true;
+        }
+        unsigned number;
+        if (rc == cut_done && write_cut_chunk(ts_, cb, &number) == 0) {
+            std::lock_guard<std::mutex> lock(results_);
+            chunks_.emplace_back(seq, number);
+        } else if (rc == cut_done || rc == cut_failed) {
+            failed(seq, &held);
+        }
+    }
+    hold_messages(NULL);
+}
+
+int ChunkCutters::run(char *buf, size_t alloc, long long *resume)
+{
+    // The halves keep eight bytes apart: a line's eight-byte read near the
+    // end of one half stays out of the other.
+    size_t half = (alloc - 8) / 2 / sizeof(char *) * sizeof(char *);
+    ChunkBuffer first{buf, (int)half, buf + half};
+    ChunkBuffer second{buf + half + 8, (int)half, buf + 2 * half + 8};
+    try {
+        std::thread helper(&ChunkCutters::work, this, std::move(second));
+        work(std::move(first));
+        helper.join();
+    } catch (const std::system_error &) {
+        work(std::move(first));  // no thread to be had: one goes on alone
+    }
+    if (!failures_.empty()) {
+        std::sort(failures_.begin(), failures_.end());
+        warning1("%s", failures_[0].second.c_str());
+        return -1;
+    }
+    std::sort(chunks_.begin(), chunks_.end());
+    ts_.on_disk.clear();
+    for (auto &chunk : chunks_) ts_.on_disk.push_back(chunk.second);
+    *resume = resume_;
+    return 0;
+}
+
+// Chunks are cut on two threads under the byte order, when the input takes
+// more than one chunk of a budget worth dividing, and chunks of half the
+// budget are still few enough to be merged in one pass.
+bool cut_on_two_threads(const TextSort &ts, int fd)
+{
+    const int least_budget = 1 << 18;
+    struct stat st;
+    if (!ts.byte_order || ts.msize < least_budget || sort_threads() < 2 || fstat(fd, &st) != 0) return false;
+    long long half_chunks = (long long)st.st_size / (ts.msize / 2) + 1;
+    return st.st_size > ts.msize && half_chunks <= merge_fan_in();
+}
+
+// Cuts the whole input into sorted chunk files; -1 after a warning.
+int cut_input(TextSort &ts, int fd, char *buf, size_t alloc)
+{
+    long long resume = 0;
+    if (cut_on_two_threads(ts, fd) && ChunkCutters(ts, fd).run(buf, alloc, &resume) != 0) return -1;
+    if (resume < 0) return 0;
+    ChunkBuffer whole{buf, ts.msize, buf + alloc};
+    return cut_chunks(ts, fd, whole, resume);
 }
 
 /*
@@ -454,6 +599,7 @@ struct ChunkReader {
     linebuf_t lb;
     char *line;
     size_t len;
+    long long left;  // bytes of the chunk's part still to be handed out; -1: all of the chunk
     uint64_t head;  // byte order: the line's first eight bytes, as head_of gives them
     unsigned rank;
     std::string previous;
@@ -507,6 +653,7 @@ void take_line(const TextSort &ts, ChunkReader *r, int rc)
         return;
     }
     r->len = (size_t)(r->lb.buf + r->lb.ns - 1 - r->line);
+    if (r->left >= 0) r->left = std::max(r->left - (long long)r->len - 1, 0LL);
     if (ts.byte_order) {
         r->head = head_of(r->line, r->len);
         return;
@@ -519,6 +666,10 @@ void take_line(const TextSort &ts, ChunkReader *r, int rc)
 int advance_chunk(const TextSort &ts, ChunkReader *rd, int i)
 {
     ChunkReader *r = &rd[i];
+    if (r->left == 0) {
+        r->line = NULL;
+        return 0;
+    }
     if (!ts.byte_order) r->previous.assign(r->line, r->len);
     int rc = linebuf_nextline(&r->lb, &r->line);
     if (rc == -1) {
@@ -529,9 +680,15 @@ int advance_chunk(const TextSort &ts, ChunkReader *rd, int i)
     return 0;
 }
 
-// Opens a chunk file and fetches its first line; -1 after a warning, with
-// the reader closed.
-int open_chunk(const TextSort &ts, ChunkReader *r, unsigned number, int bufsize)
+// The part of a chunk file a merge reads: from an offset, so many bytes
+// (-1: to its end).
+struct Part {
+    long long from = 0, bytes = -1;
+};
+
+// Opens a chunk file at the start of its part and fetches the part's first
+// line; -1 after a warning, with the reader closed.
+int open_chunk(const TextSort &ts, ChunkReader *r, unsigned number, Part part, int bufsize)
 {
     std::string name = ts.chunk_name(number);
     FILE *f = fopen(name.c_str(), "rb");
@@ -539,13 +696,20 @@ int open_chunk(const TextSort &ts, ChunkReader *r, unsigned number, int bufsize)
         warning1("failed to open %s (%s)\n", name.c_str(), strerror(errno));
         return -1;
     }
-    int rc = linebuf_init(&r->lb, f, bufsize);
+    r->left = part.bytes;
+    r->rank = 0;
+    if (part.bytes == 0) {  // nothing to read: a closed, empty reader
+        fclose(f);
+        r->lb = linebuf_t{};
+        r->line = NULL;
+        return 0;
+    }
+    int rc = part.from > 0 && fseeko(f, (off_t)part.from, SEEK_SET) != 0 ? -2 : linebuf_init(&r->lb, f, bufsize);
     if (rc != 0) {
         fclose(f);
         warning1("failed to open linebuf for %s; rc=%d\n", name.c_str(), rc);
         return -1;
     }
-    r->rank = 0;
     rc = linebuf_nextline(&r->lb, &r->line);
     if (rc == -1) {
         linebuf_close(&r->lb);
@@ -572,18 +736,15 @@ int merge_lines(const TextSort &ts, ChunkReader *rd, int n, Key key, FILE *out, 
     }
 }
 
-/*
- * Merges the chunk files listed into out and removes them; -1 after a
- * warning.  Each reader starts with an equal share of the budget, at least
- * 1024 bytes.
- */
-int merge_chunks(TextSort &ts, const std::vector<unsigned> &numbers, FILE *out, const char *out_name)
+// Merges the given parts of the chunk files listed into out; -1 after a
+// warning.
+int merge_parts(const TextSort &ts, const std::vector<unsigned> &numbers, const std::vector<Part> &parts,
+                int bufsize, FILE *out, const char *out_name)
 {
     const int n = (int)numbers.size();
     std::vector<ChunkReader> rd((size_t)n);
-    int bufsize = std::max(ts.msize / n, 1024);
     for (int i = 0; i < n; ++i) {
-        if (open_chunk(ts, &rd[i], numbers[i], bufsize) != 0) {
+        if (open_chunk(ts, &rd[i], numbers[i], parts[i], bufsize) != 0) {
             for (int j = 0; j < i; ++j) linebuf_close(&rd[j].lb);
             return -1;
         }
@@ -591,6 +752,105 @@ int merge_chunks(TextSort &ts, const std::vector<unsigned> &numbers, FILE *out, 
     int rc = ts.byte_order ? merge_lines(ts, rd.data(), n, ByteKey{rd.data()}, out, out_name)
                            : merge_lines(ts, rd.data(), n, UserKey{rd.data(), ts.compare}, out, out_name);
     for (int i = 0; i < n; ++i) linebuf_close(&rd[i].lb);
+    return rc;
+}
+
+/*
+ * The chunk files divided for a merge on two threads, under the byte order
+ * and into a regular output: *lower gets each file's lines below a divider,
+ * *upper the rest, and *upper_at where the rest goes in the output.  False
+ * when the merge is better done whole.
+ */
+bool divide_chunks(const TextSort &ts, const std::vector<unsigned> &numbers, FILE *out, std::vector<Part> *lower,
+                   std::vector<Part> *upper, long long *upper_at)
+{
+    const long long least_bytes = 1 << 18;
+    struct stat st;
+    if (!ts.byte_order || sort_threads() < 2 || !room_for_two_merges((int)numbers.size()) ||
+        fstat(fileno(out), &st) != 0 || !S_ISREG(st.st_mode))
+        return false;
+    std::vector<std::string> names;
+    std::vector<long long> sizes;
+    long long total = 0;
+    for (unsigned number : numbers) {
+        names.push_back(ts.chunk_name(number));
+        if (stat(names.back().c_str(), &st) != 0) return false;
+        sizes.push_back((long long)st.st_size);
+        total += sizes.back();
+    }
+    std::string divider = total < least_bytes ? std::string() : pick_divider(names, sizes);
+    *upper_at = (long long)ftello(out);
+    if (divider.empty() || *upper_at < 0) return false;
+    for (size_t i = 0; i < names.size(); ++i) {
+        long long at = first_line_not_below(names[i].c_str(), sizes[i], divider);
+        if (at < 0) return false;
+        lower->push_back({0, at});
+        upper->push_back({at, sizes[i] - at});
+        *upper_at += at;
+    }
+    return true;
+}
+
+// Merges the upper parts into the output through a stream of its own, from
+// upper_at on; -1 after a warning.
+int merge_upper_parts(const TextSort &ts, const std::vector<unsigned> &numbers, const std::vector<Part> &upper,
+                      int bufsize, long long upper_at, const char *out_name)
+{
+    FILE *out = fopen(out_name, "r+b");
+    if (out == NULL || fseeko(out, (off_t)upper_at, SEEK_SET) != 0) {
+        warning1("error writing %s (%s)\n", out_name, strerror(errno));
+        if (out) fclose(out);
+        return -1;
+    }
+    int rc = merge_parts(ts, numbers, upper, bufsize, out, out_name);
+    if (fclose(out) != 0 && rc == 0) {
+        warning1("error writing %s (%s)\n", out_name, strerror(errno));
+        rc = -1;
+    }
+    return rc;
+}
+
+/*
+ * Merges on two threads: the lines below the divider into out on this one,
+ * the rest beside them on a helper.  Lines the order calls equal all fall on
+ * one side, so the output is that of one merge.  The helper's warnings are
+ * held back and written after this thread's, if it had none.
+ */
+int merge_divided(const TextSort &ts, const std::vector<unsigned> &numbers, const std::vector<Part> &lower,
+                  const std::vector<Part> &upper, long long upper_at, FILE *out, const char *out_name)
+{
+    int bufsize = std::max(ts.msize / (int)numbers.size() / 2, 1024);
+    std::string held;
+    int upper_rc = -1;
+    std::thread helper;
+    try {
+        helper = std::thread([&] {
+            hold_messages(&held);
+            upper_rc = merge_upper_parts(ts, numbers, upper, bufsize, upper_at, out_name);
+            hold_messages(NULL);
+        });
+    } catch (const std::system_error &) {
+        return merge_parts(ts, numbers, std::vector<Part>(numbers.size()), bufsize * 2, out, out_name);
+    }
+    int rc = merge_parts(ts, numbers, lower, bufsize, out, out_name);
+    helper.join();
+    if (rc == 0 && upper_rc != 0) warning1("%s", held.c_str());
+    return rc == 0 && upper_rc == 0 ? 0 : -1;
+}
+
+/*
+ * Merges the chunk files listed into out and removes them; -1 after a
+ * warning.  Each reader starts with an equal share of the budget, at least
+ * 1024 bytes.
+ */
+int merge_chunks(TextSort &ts, const std::vector<unsigned> &numbers, FILE *out, const char *out_name)
+{
+    std::vector<Part> lower, upper;
+    long long upper_at;
+    int rc = divide_chunks(ts, numbers, out, &lower, &upper, &upper_at)
+                 ? merge_divided(ts, numbers, lower, upper, upper_at, out, out_name)
+                 : merge_parts(ts, numbers, std::vector<Part>(numbers.size()),
+                               std::max(ts.msize / (int)numbers.size(), 1024), out, out_name);
     if (rc != 0) return -1;
     for (unsigned number : numbers) {
         xunlink("%s/sortfile.%u.%u", ts.temp_path, ts.pid, number);
@@ -697,7 +957,7 @@ void look_at_output(TextSort &ts)
 // after a warning, with chunk files possibly left for the caller to remove.
 int sort_text(TextSort &ts, int fd, char *buf, size_t alloc)
 {
-    int rc = cut_chunks(ts, fd, buf, buf + alloc);
+    int rc = cut_input(ts, fd, buf, alloc);
     close(fd);
     size_t chunks = ts.on_disk.size();
     if (rc == 0 && chunks == 1) rc = finish_single_chunk(ts, buf);
@@ -722,7 +982,7 @@ int sortfile(const char *fn1, const char *fn2, int (*compare)(const void *, cons
 {
     xopen_std_fds();  // no temporary file may take a standard descriptor
     TextSort ts{fn1, fn2, temp_path, compare, msize, (unsigned)getpid(), compare == cmp_str, false, 0644, {}, false, {},
-                0, {}};
+                0, {}, {}};
     if (msize <= 0) {
         warning1("invalid msize %d in sortfile()\n", msize);
         return -1;
@@ -731,6 +991,7 @@ int sortfile(const char *fn1, const char *fn2, int (*compare)(const void *, cons
     // room for an eight-byte read that starts just before the end.
     size_t alloc = ((size_t)msize + sizeof(char *) - 1) / sizeof(char *) * sizeof(char *);
     char *buf = (char *)malloc(alloc + 8);
+    if (buf) kt_compat::prefer_large_pages(buf, alloc + 8);
     if (buf == NULL) {
         warning1("cannot allocate %d bytes\n", msize);
         return -1;

@@ -11,6 +11,8 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <random>
 #include <string>
@@ -96,7 +98,53 @@ int cmp_first_byte(const void *a, const void *b)
     return (x > y) - (x < y);
 }
 
+// Lines in strcmp's order, each up to its first NUL, lines it calls equal in
+// input order (the bytes after a NUL tell them apart), each written with a
+// line feed.
+std::string stably_sorted_lines(const std::string &text)
+{
+    std::vector<std::string> lines;
+    for (size_t at = 0; at < text.size();) {
+        size_t lf = std::min(text.find('\n', at), text.size());
+        lines.push_back(text.substr(at, lf - at));
+        at = lf + 1;
+    }
+    std::stable_sort(lines.begin(), lines.end(),
+                     [](const std::string &a, const std::string &b) { return strcmp(a.c_str(), b.c_str()) < 0; });
+    std::string out;
+    for (const auto &l : lines) out += l + "\n";
+    return out;
+}
+
 }  // namespace
+
+// Inputs of megabytes, so that chunks are cut and merged on two threads
+// where the machine has them: lines that differ only after a NUL keep their
+// input order, a line too long for half the budget is still taken, and a
+// budget of hundreds of chunks merges in two passes.
+TEST(SortFile, LargeInputsOnEveryThreadCountGiveTheStableByteOrder)
+{
+    TempDir dir;
+    std::string text = random_text(11, 120000);
+    for (int i = 0; i < 3000; ++i) text += std::string("same\0", 5) + std::to_string(i) + (i % 2 ? "\r\n" : "\n");
+    const std::string plain = text + "last line without a line feed";
+    text += std::string(300000, 'L') + "\n" + random_text(12, 30000);
+    write_file(dir.file("in"), text);
+    write_file(dir.file("plain"), plain);
+    std::filesystem::create_directory(dir.file("tmp"));
+    const std::string want = stably_sorted_lines(text), want_plain = stably_sorted_lines(plain);
+    for (const char *threads : {"1", "2"}) {
+        setenv("KELTOOLS_SORT_THREADS", threads, 1);
+        for (int msize : {1 << 19, 1 << 21, 8192}) {
+            const std::string &in = msize == 8192 ? dir.file("plain") : dir.file("in");
+            Outcome o = run_sortfile(in, dir.file("out"), msize, dir.file("tmp"));
+            ASSERT_EQ(o.rc, 0) << threads << " " << msize << o.err;
+            EXPECT_TRUE(read_file(dir.file("out")) == (msize == 8192 ? want_plain : want)) << threads << " " << msize;
+            EXPECT_TRUE(entries(dir.file("tmp")).empty());
+        }
+    }
+    unsetenv("KELTOOLS_SORT_THREADS");
+}
 
 TEST(SortFile, MatchesSortedReferenceUnderEveryBudget)
 {
