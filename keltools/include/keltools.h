@@ -231,7 +231,10 @@ int linebuf_close(linebuf_t *lb);
  * copy, keeps its owner (or loses its set-id bits), and a link there stays a
  * link.  Returns 0, or -1 after a warning on standard error; a failure leaves
  * no chunk file and fn1 as it was, but for a failed copy over fn1, whose
- * complete sorted copy stays in temp_path and is named in the warning. */
+ * complete sorted copy stays in temp_path and is named in the warning.
+ * Under cmp_str the chunks are cut, and merged into a regular file, on two
+ * threads where the machine has two processors (the environment variable
+ * KELTOOLS_SORT_THREADS=1 keeps the sorts to one); the result is the same. */
 int sortfile(const char *fn1, const char *fn2, int (*compare)(const void *, const void *),
              int msize, const char *temp_path);
 

@@ -720,17 +720,63 @@ int open_chunk(const TextSort &ts, ChunkReader *r, unsigned number, Part part, i
     return 0;
 }
 
+/*
+ * Writes lines to a fresh stream's descriptor in blocks of its own, larger
+ * than the stream's buffer (which stays empty): a merge's output goes out in
+ * few large writes.
+ */
+class BlockWriter {
+public:
+    BlockWriter(FILE *f, size_t size) : fd_(fileno(f)), block_(size) {}
+
+    bool put_line(const char *text, size_t len)
+    {
+        if (used_ + len + 1 > block_.size()) {
+            if (!flush()) return false;
+            if (len >= block_.size()) {  // a line longer than a block goes out by itself
+                if (write_in_full(fd_, text, len) != len) return false;
+                len = 0;
+            }
+        }
+        memcpy(&block_[used_], text, len);
+        used_ += len;
+        block_[used_++] = '\n';
+        return true;
+    }
+
+    bool flush()
+    {
+        size_t n = used_;
+        used_ = 0;
+        return write_in_full(fd_, block_.data(), n) == n;
+    }
+
+private:
+    int fd_;
+    std::vector<char> block_;
+    size_t used_ = 0;
+};
+
+// The size of a merge's output block: a thirty-second of the budget, from
+// 4 KB to 1 MB.
+int output_block(const TextSort &ts)
+{
+    return std::clamp(ts.msize / 32, 4096, 1 << 20);
+}
+
 template <typename Key>
 int merge_lines(const TextSort &ts, ChunkReader *rd, int n, Key key, FILE *out, const char *out_name)
 {
     auto tree = tournament(n, key);
+    BlockWriter writer(out, (size_t)output_block(ts));
     for (;;) {
         int w = tree.winner();
-        if (rd[w].line == NULL) return 0;
-        if (!write_line(out, rd[w].line, rd[w].len)) {
+        bool last = rd[w].line == NULL;
+        if (last ? !writer.flush() : !writer.put_line(rd[w].line, rd[w].len)) {
             warning1("error writing %s (%s)\n", out_name, strerror(errno));
             return -1;
         }
+        if (last) return 0;
         if (advance_chunk(ts, rd, w) != 0) return -1;
         tree.replay_winner();
     }
@@ -753,6 +799,14 @@ int merge_parts(const TextSort &ts, const std::vector<unsigned> &numbers, const 
                            : merge_lines(ts, rd.data(), n, UserKey{rd.data(), ts.compare}, out, out_name);
     for (int i = 0; i < n; ++i) linebuf_close(&rd[i].lb);
     return rc;
+}
+
+// A reader's buffer in a merge of n chunk files on the given number of
+// threads: an equal share of what the budget leaves beside the output
+// blocks, at least 1024 bytes.
+int reader_buffer(const TextSort &ts, int n, int threads)
+{
+    return std::max((ts.msize - threads * output_block(ts)) / n / threads, 1024);
 }
 
 /*
@@ -819,7 +873,7 @@ int merge_upper_parts(const TextSort &ts, const std::vector<unsigned> &numbers, 
 int merge_divided(const TextSort &ts, const std::vector<unsigned> &numbers, const std::vector<Part> &lower,
                   const std::vector<Part> &upper, long long upper_at, FILE *out, const char *out_name)
 {
-    int bufsize = std::max(ts.msize / (int)numbers.size() / 2, 1024);
+    int bufsize = reader_buffer(ts, (int)numbers.size(), 2);
     std::string held;
     int upper_rc = -1;
     std::thread helper;
@@ -838,11 +892,8 @@ int merge_divided(const TextSort &ts, const std::vector<unsigned> &numbers, cons
     return rc == 0 && upper_rc == 0 ? 0 : -1;
 }
 
-/*
- * Merges the chunk files listed into out and removes them; -1 after a
- * warning.  Each reader starts with an equal share of the budget, at least
- * 1024 bytes.
- */
+// Merges the chunk files listed into out and removes them; -1 after a
+// warning.
 int merge_chunks(TextSort &ts, const std::vector<unsigned> &numbers, FILE *out, const char *out_name)
 {
     std::vector<Part> lower, upper;
@@ -850,7 +901,7 @@ int merge_chunks(TextSort &ts, const std::vector<unsigned> &numbers, FILE *out, 
     int rc = divide_chunks(ts, numbers, out, &lower, &upper, &upper_at)
                  ? merge_divided(ts, numbers, lower, upper, upper_at, out, out_name)
                  : merge_parts(ts, numbers, std::vector<Part>(numbers.size()),
-                               std::max(ts.msize / (int)numbers.size(), 1024), out, out_name);
+                               reader_buffer(ts, (int)numbers.size(), 1), out, out_name);
     if (rc != 0) return -1;
     for (unsigned number : numbers) {
         xunlink("%s/sortfile.%u.%u", ts.temp_path, ts.pid, number);
