@@ -818,6 +818,11 @@ int reader_buffer(const TextSort &ts, int n, int threads)
 bool divide_chunks(const TextSort &ts, const std::vector<unsigned> &numbers, FILE *out, std::vector<Part> *lower,
                    std::vector<Part> *upper, long long *upper_at)
 {
+#ifdef _WIN32
+    // There, closing the first stream cut the file back to the end of what
+    // that stream had written: one output, one writer.
+    return false;
+#endif
     const long long least_bytes = 1 << 18;
     struct stat st;
     if (!ts.byte_order || sort_threads() < 2 || !room_for_two_merges((int)numbers.size()) ||
