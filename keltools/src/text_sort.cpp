@@ -696,6 +696,7 @@ int open_chunk(const TextSort &ts, ChunkReader *r, unsigned number, Part part, i
         warning1("failed to open %s (%s)\n", name.c_str(), strerror(errno));
         return -1;
     }
+    setvbuf(f, NULL, _IONBF, 0);  // the line reader's buffer is the only one
     r->left = part.bytes;
     r->rank = 0;
     if (part.bytes == 0) {  // nothing to read: a closed, empty reader

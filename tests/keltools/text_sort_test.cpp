@@ -142,6 +142,9 @@ TEST(SortFile, LargeInputsOnEveryThreadCountGiveTheStableByteOrder)
             EXPECT_TRUE(read_file(dir.file("out")) == (msize == 8192 ? want_plain : want)) << threads << " " << msize;
             EXPECT_TRUE(entries(dir.file("tmp")).empty());
         }
+        write_file(dir.file("self"), text);  // onto itself, through a file beside it
+        ASSERT_EQ(run_sortfile(dir.file("self"), dir.file("self"), 1 << 19, dir.file("tmp")).rc, 0);
+        EXPECT_TRUE(read_file(dir.file("self")) == want) << threads;
     }
     unsetenv("KELTOOLS_SORT_THREADS");
 }
