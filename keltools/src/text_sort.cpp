@@ -810,14 +810,34 @@ int reader_buffer(const TextSort &ts, int n, int threads)
     return std::max((ts.msize - threads * output_block(ts)) / n / threads, 1024);
 }
 
+// The chunk files divided for a merge on two threads: each file's lines
+// below a divider, the rest, and a stream of its own on the output, placed
+// where the rest goes.
+struct Division {
+    std::vector<Part> lower, upper;
+    FILE *upper_out = NULL;
+};
+
+// A second stream on the file out writes to, at offset; NULL when the file at
+// path is another one or cannot be opened so.
+FILE *open_again(FILE *out, const char *path, long long offset)
+{
+    struct stat first, again;
+    FILE *f = fopen(path, "r+b");
+    if (f != NULL && fstat(fileno(out), &first) == 0 && fstat(fileno(f), &again) == 0 &&
+        first.st_dev == again.st_dev && first.st_ino == again.st_ino && fseeko(f, (off_t)offset, SEEK_SET) == 0)
+        return f;
+    if (f != NULL) fclose(f);
+    return NULL;
+}
+
 /*
- * The chunk files divided for a merge on two threads, under the byte order
- * and into a regular output: *lower gets each file's lines below a divider,
- * *upper the rest, and *upper_at where the rest goes in the output.  False
- * when the merge is better done whole.
+ * Divides the chunk files for a merge on two threads, under the byte order
+ * and into a regular output file at path; false when the merge is better
+ * done whole.
  */
-bool divide_chunks(const TextSort &ts, const std::vector<unsigned> &numbers, FILE *out, std::vector<Part> *lower,
-                   std::vector<Part> *upper, long long *upper_at)
+bool divide_chunks(const TextSort &ts, const std::vector<unsigned> &numbers, FILE *out, const char *path,
+                   Division *division)
 {
 #ifdef _WIN32
     // There, closing the first stream cut the file back to the end of what
@@ -839,31 +859,26 @@ bool divide_chunks(const TextSort &ts, const std::vector<unsigned> &numbers, FIL
         total += sizes.back();
     }
     std::string divider = total < least_bytes ? std::string() : pick_divider(names, sizes);
-    *upper_at = (long long)ftello(out);
-    if (divider.empty() || *upper_at < 0) return false;
+    long long upper_at = (long long)ftello(out);
+    if (divider.empty() || upper_at < 0) return false;
     for (size_t i = 0; i < names.size(); ++i) {
         long long at = first_line_not_below(names[i].c_str(), sizes[i], divider);
         if (at < 0) return false;
-        lower->push_back({0, at});
-        upper->push_back({at, sizes[i] - at});
-        *upper_at += at;
+        division->lower.push_back({0, at});
+        division->upper.push_back({at, sizes[i] - at});
+        upper_at += at;
     }
-    return true;
+    division->upper_out = open_again(out, path, upper_at);
+    return division->upper_out != NULL;
 }
 
-// Merges the upper parts into the output through a stream of its own, from
-// upper_at on; -1 after a warning.
-int merge_upper_parts(const TextSort &ts, const std::vector<unsigned> &numbers, const std::vector<Part> &upper,
-                      int bufsize, long long upper_at, const char *out_name)
+// Merges the upper parts into their own stream on the output and closes it;
+// -1 after a warning.
+int merge_upper_parts(const TextSort &ts, const std::vector<unsigned> &numbers, const Division &division,
+                      int bufsize, const char *out_name)
 {
-    FILE *out = fopen(out_name, "r+b");
-    if (out == NULL || fseeko(out, (off_t)upper_at, SEEK_SET) != 0) {
-        warning1("error writing %s (%s)\n", out_name, strerror(errno));
-        if (out) fclose(out);
-        return -1;
-    }
-    int rc = merge_parts(ts, numbers, upper, bufsize, out, out_name);
-    if (fclose(out) != 0 && rc == 0) {
+    int rc = merge_parts(ts, numbers, division.upper, bufsize, division.upper_out, out_name);
+    if (fclose(division.upper_out) != 0 && rc == 0) {
         warning1("error writing %s (%s)\n", out_name, strerror(errno));
         rc = -1;
     }
@@ -876,8 +891,8 @@ int merge_upper_parts(const TextSort &ts, const std::vector<unsigned> &numbers, 
  * one side, so the output is that of one merge.  The helper's warnings are
  * held back and written after this thread's, if it had none.
  */
-int merge_divided(const TextSort &ts, const std::vector<unsigned> &numbers, const std::vector<Part> &lower,
-                  const std::vector<Part> &upper, long long upper_at, FILE *out, const char *out_name)
+int merge_divided(const TextSort &ts, const std::vector<unsigned> &numbers, const Division &division, FILE *out,
+                  const char *out_name)
 {
     int bufsize = reader_buffer(ts, (int)numbers.size(), 2);
     std::string held;
@@ -886,26 +901,27 @@ int merge_divided(const TextSort &ts, const std::vector<unsigned> &numbers, cons
     try {
         helper = std::thread([&] {
             hold_messages(&held);
-            upper_rc = merge_upper_parts(ts, numbers, upper, bufsize, upper_at, out_name);
+            upper_rc = merge_upper_parts(ts, numbers, division, bufsize, out_name);
             hold_messages(NULL);
         });
     } catch (const std::system_error &) {
+        fclose(division.upper_out);
         return merge_parts(ts, numbers, std::vector<Part>(numbers.size()), bufsize * 2, out, out_name);
     }
-    int rc = merge_parts(ts, numbers, lower, bufsize, out, out_name);
+    int rc = merge_parts(ts, numbers, division.lower, bufsize, out, out_name);
     helper.join();
     if (rc == 0 && upper_rc != 0) warning1("%s", held.c_str());
     return rc == 0 && upper_rc == 0 ? 0 : -1;
 }
 
-// Merges the chunk files listed into out and removes them; -1 after a
-// warning.
-int merge_chunks(TextSort &ts, const std::vector<unsigned> &numbers, FILE *out, const char *out_name)
+// Merges the chunk files listed into out, which writes to the file at path,
+// and removes them; -1 after a warning, which names the output out_name.
+int merge_chunks(TextSort &ts, const std::vector<unsigned> &numbers, FILE *out, const char *path,
+                 const char *out_name)
 {
-    std::vector<Part> lower, upper;
-    long long upper_at;
-    int rc = divide_chunks(ts, numbers, out, &lower, &upper, &upper_at)
-                 ? merge_divided(ts, numbers, lower, upper, upper_at, out, out_name)
+    Division division;
+    int rc = divide_chunks(ts, numbers, out, path, &division)
+                 ? merge_divided(ts, numbers, division, out, out_name)
                  : merge_parts(ts, numbers, std::vector<Part>(numbers.size()),
                                reader_buffer(ts, (int)numbers.size(), 1), out, out_name);
     if (rc != 0) return -1;
@@ -923,7 +939,7 @@ int merge_into_chunk(TextSort &ts, const std::vector<unsigned> &group, unsigned 
     std::string name;
     FILE *f = create_chunk(ts, number, &name);
     if (f == NULL) return -1;
-    if (merge_chunks(ts, group, f, name.c_str()) != 0) {
+    if (merge_chunks(ts, group, f, name.c_str(), name.c_str()) != 0) {
         fclose(f);
         return -1;
     }
@@ -967,7 +983,8 @@ int merge_all_chunks(TextSort &ts)
         if (merge_pass(ts, &order, fan_in) != 0) return -1;
     Output out;
     if (open_output(ts, &out) != 0) return -1;
-    if (merge_chunks(ts, order, out.f, out.kind == Output::in_temp ? out.temp.c_str() : ts.fn2) != 0) {
+    const char *path = out.kind == Output::direct ? ts.fn2 : out.temp.c_str();
+    if (merge_chunks(ts, order, out.f, path, out.kind == Output::in_temp ? out.temp.c_str() : ts.fn2) != 0) {
         abandon_output(&out);
         return -1;
     }
