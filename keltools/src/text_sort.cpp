@@ -804,10 +804,11 @@ int merge_parts(const TextSort &ts, const std::vector<unsigned> &numbers, const 
 
 // A reader's buffer in a merge of n chunk files on the given number of
 // threads: an equal share of what the budget leaves beside the output
-// blocks, at least 1024 bytes.
+// blocks and a kilobyte for each reader's stream, at least 1024 bytes.
 int reader_buffer(const TextSort &ts, int n, int threads)
 {
-    return std::max((ts.msize - threads * output_block(ts)) / n / threads, 1024);
+    const int stream = 1024;
+    return std::max((ts.msize - threads * output_block(ts)) / n / threads - stream, 1024);
 }
 
 // The chunk files divided for a merge on two threads: each file's lines
