@@ -60,6 +60,22 @@
 
 namespace kt_compat {
 
+// Appends the text printf would print to *text; false when the format fails.
+inline bool append_vformat(std::string *text, const char *format, va_list args)
+{
+    va_list measure;
+    va_copy(measure, args);
+    int len = vsnprintf(NULL, 0, format, measure);
+    va_end(measure);
+    if (len < 0)
+        return false;
+    size_t at = text->size();
+    text->resize(at + (size_t)len + 1);
+    vsnprintf(&(*text)[at], (size_t)len + 1, format, args);
+    text->pop_back();
+    return true;
+}
+
 // The UTC calendar reading of t, for every t whose year fits in tm_year;
 // otherwise a null pointer with errno EOVERFLOW, as glibc's gmtime_r.
 inline struct tm *civil_gmtime(const time_t *t, struct tm *tm)
@@ -149,15 +165,9 @@ inline void write_stderr(const char *text, size_t len)
 // printf-style text to standard error, through write_stderr.
 inline void vprint_stderr(const char *format, va_list args)
 {
-    va_list measure;
-    va_copy(measure, args);
-    int len = vsnprintf(NULL, 0, format, measure);
-    va_end(measure);
-    if (len < 0)
-        return;
-    std::string text((size_t)len + 1, '\0');
-    vsnprintf(text.data(), text.size(), format, args);
-    write_stderr(text.data(), (size_t)len);
+    std::string text;
+    if (append_vformat(&text, format, args))
+        write_stderr(text.data(), text.size());
 }
 
 // Whether the process is alone in a console window that was made for it, as

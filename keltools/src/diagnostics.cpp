@@ -26,27 +26,13 @@ const size_t scratch_floor = 1048576;
 // helper thread holds them back.
 thread_local std::string *held_messages = NULL;
 
-void hold_message(const char *format, va_list args)
-{
-    va_list measure;
-    va_copy(measure, args);
-    int len = vsnprintf(NULL, 0, format, measure);
-    va_end(measure);
-    if (len < 0)
-        return;
-    size_t at = held_messages->size();
-    held_messages->resize(at + (size_t)len + 1);
-    vsnprintf(&(*held_messages)[at], (size_t)len + 1, format, args);
-    held_messages->pop_back();
-}
-
 // Writes one message to standard error when asked, then to fp when given.
 void emit(bool to_stderr, FILE *fp, const char *format, va_list args)
 {
     va_list copy;
     va_copy(copy, args);
     if (to_stderr && held_messages != NULL)
-        hold_message(format, args);
+        kt_compat::append_vformat(held_messages, format, args);
     else if (to_stderr)
         kt_compat::vprint_stderr(format, args);
     if (fp != NULL)

@@ -145,6 +145,10 @@ TEST(SortFile, LargeInputsOnEveryThreadCountGiveTheStableByteOrder)
         write_file(dir.file("self"), text);  // onto itself, through a file beside it
         ASSERT_EQ(run_sortfile(dir.file("self"), dir.file("self"), 1 << 19, dir.file("tmp")).rc, 0);
         EXPECT_TRUE(read_file(dir.file("self")) == want) << threads;
+        // Both threads fail to make a chunk file: one warning, for the first chunk.
+        Outcome o = run_sortfile(dir.file("in"), dir.file("out"), 1 << 19, dir.file("nodir"));
+        EXPECT_EQ(o.rc, -1);
+        EXPECT_EQ(o.err, "cannot open chunk file " + chunk_name(dir.file("nodir"), 0) + " (No such file or directory)\n");
     }
     unsetenv("KELTOOLS_SORT_THREADS");
 }
