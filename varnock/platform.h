@@ -16,6 +16,9 @@
 #include <malloc.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#ifdef __linux__
+#include <sys/mman.h>
+#endif
 
 // Trade files are loaded one after another into blocks of similar size: keep
 // freed blocks in the heap so that each file reuses the pages of the last one
@@ -29,6 +32,35 @@ inline void reuse_file_buffers()
 }
 #else
 inline void reuse_file_buffers() {}
+#endif
+
+// Memory for a large buffer that is filled at once, a trade file as it is
+// read: on Linux a mapping of its own in huge pages where the system gives
+// them, so that filling it costs a few page faults instead of one every
+// 4 KiB; elsewhere the heap's.  Null when there is no room.
+#if defined(__linux__) && defined(MADV_HUGEPAGE)
+inline void *map_large(size_t n)
+{
+    void *p = mmap(nullptr, n, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (p == MAP_FAILED)
+        return nullptr;
+    madvise(p, n, MADV_HUGEPAGE);
+    return p;
+}
+inline void unmap_large(void *p, size_t n)
+{
+    if (p)
+        munmap(p, n);
+}
+#else
+inline void *map_large(size_t n)
+{
+    return malloc(n);
+}
+inline void unmap_large(void *p, size_t)
+{
+    free(p);
+}
 #endif
 
 // A file's modification time in nanoseconds; whole seconds where the system
