@@ -17,6 +17,7 @@
 
 #include "keltools.h"
 
+#include <future>
 #include <vector>
 
 // Reads every trade file of the folder into the store, writing imported.txt
@@ -75,10 +76,11 @@ int main(int argc, char **argv)
     transaction_t *T = store.T;
     int n = keep_unique_trades(T, store.nt);
     std::vector<transaction_t> fills(T, T + n);  // each fill on its own, for profit.html
+    std::future<profit_book_t> book = start_profit_book(fills, store.ranks);
     n = consolidate_trades(T, n, store.ranks);
     write_orders(T, n);
     write_reports(T, n, store.ranks);
-    write_profit(fills, store.ranks);
+    write_profit(fills, book.get());
     warning1("success\n");
     keep_window_open();
     free_trade_store(&store);
