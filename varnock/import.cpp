@@ -508,34 +508,10 @@ static bool has_heading_cells(const char *row, const char *end)
     return false;
 }
 
-// Where the row loop puts its lines: the two output streams, written as the
-// rows come (a write to garbage.txt is checked when the stream is closed),
-// or two texts that the caller writes out later.
-typedef struct {
-    FILE *imported, *garbage;
-    void trade(const transaction_t *T) { write_trade_line(imported, T); }
-    void rejected(int code, const char *row, size_t len)
-    {
-        fprintf(garbage, "%d| ", code);
-        fwrite_unlocked(row, 1, len, garbage);
-        putc_unlocked('\n', garbage);
-    }
-} stream_lines_t;
-
-typedef struct {
-    std::string *imported, *garbage;
-    void trade(const transaction_t *T) { append_trade_line(imported, T); }
-    void rejected(int code, const char *row, size_t len)
-    {
-        char head[16];
-        garbage->append(head, (size_t)snprintf(head, sizeof head, "%d| ", code));
-        garbage->append(row, len);
-        garbage->push_back('\n');
-    }
-} text_lines_t;
-
-template <typename Lines>
-static row_tally_t read_rows(char *text, size_t len, trade_store_t *A, Lines lines)
+// Reads the rows of one loaded trade file (len bytes and a NUL); each
+// "</tr>" that ends a row is overwritten with a NUL.  An embedded NUL ends
+// the text, as does a "<tr>" without a later "</tr>".
+row_tally_t import_rows(char *text, size_t len, trade_store_t *A, FILE *fpo1, FILE *fpo2)
 {
     row_tally_t tally = {0, false, false};
     scratch_t scratch = {nullptr, 0};
@@ -563,7 +539,7 @@ static row_tally_t read_rows(char *text, size_t len, trade_store_t *A, Lines lin
         transaction_t *slot = next_slot(A);
         int r = parse_cells(w, nw, &account, slot, &A->texts, &scratch);
         if (r == 0) {
-            lines.trade(slot);
+            write_trade_line(fpo1, slot);
             A->nt++;
             trade_seen = true;
         } else {
@@ -572,20 +548,12 @@ static row_tally_t read_rows(char *text, size_t len, trade_store_t *A, Lines lin
                 account.column = column >= 0 ? column : account.column;
             }
             tally.rejected += r == -2 || r == -4;
-            lines.rejected(r, row, (size_t)(close - row));
+            fprintf(fpo2, "%d| ", r);
+            fwrite_unlocked(row, 1, (size_t)(close - row), fpo2);
+            putc_unlocked('\n', fpo2);
         }
         walk_skip_to(&walk, close + 1);
     }
     free(scratch.text);
     return tally;
-}
-
-row_tally_t import_rows(char *text, size_t len, trade_store_t *A, FILE *fpo1, FILE *fpo2)
-{
-    return read_rows(text, len, A, stream_lines_t{fpo1, fpo2});
-}
-
-row_tally_t import_rows(char *text, size_t len, trade_store_t *A, std::string *imported, std::string *garbage)
-{
-    return read_rows(text, len, A, text_lines_t{imported, garbage});
 }

@@ -6,7 +6,6 @@
 
 #include <cstdint>
 #include <cstdio>
-#include <string>
 
 // Number conversions of the row parser: exactly what the scan format "%d",
 // strtoq1(s, nullptr, 10) and atof() give.  scan_date_time reads the format
@@ -26,7 +25,4 @@ typedef struct {
 // Reads the rows of one loaded trade file (len bytes and a NUL); each
 // "</tr>" that ends a row is overwritten with a NUL.  An embedded NUL ends
 // the text, as does a "<tr>" without a later "</tr>".
-// Its lines go to imported.txt and garbage.txt as they come (fpo1, fpo2), or
-// are appended to the two texts.
 row_tally_t import_rows(char *text, size_t len, trade_store_t *A, FILE *fpo1, FILE *fpo2);
-row_tally_t import_rows(char *text, size_t len, trade_store_t *A, std::string *imported, std::string *garbage);

@@ -69,7 +69,7 @@ int main(int argc, char **argv)
 {
     xopen_std_fds();
     enter_folder(parse_arguments(argc, argv));
-    reuse_file_buffers();
+    prepare_heap();
     trade_store_t store = {};
     import_trades(&store);
     rank_texts(&store);

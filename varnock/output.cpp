@@ -11,7 +11,6 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
-#include <string>
 #include <vector>
 
 // The streams get large buffers of their own: setvbuf() without a buffer
@@ -122,50 +121,28 @@ char *put_fixed(char *o, double v, int places, int width)
 
 // The trade line of a record, as the format
 // "%02d.%02d.%04d %02d:%02d:%02d %15s %12s %1d %10.5f %15.3f %5.3f\n" gives it,
-// with the order number in plain decimal and the security name.  The line
-// is composed in three pieces: what comes before the name (its padding
-// included), the name as it stands, and what follows it.
-static const size_t trade_line_part = 1100;
-
-static char *put_line_before_name(char *o, const transaction_t *T, size_t stock_len)
+// with the order number in plain decimal and the security name.
+void write_trade_line(FILE *fp, const transaction_t *T)
 {
+    char line[1100];
+    char *o = line;
     o = put_date_time(o, T), *o++ = ' ';
     char order[24];
     size_t order_len = (size_t)(put_uint(order, (uint64_t)T->order) - order);   // as insert_commas6 gives it
     o = put_text(o, order, order_len, 15), *o++ = ' ';
+    size_t stock_len = strlen(T->stock);
     for (size_t i = stock_len; i < 12; i++)
         *o++ = ' ';
-    return o;
-}
-
-static char *put_line_after_name(char *o, const transaction_t *T)
-{
+    write_bytes(fp, line, (size_t)(o - line));
+    write_bytes(fp, T->stock, stock_len);
+    o = line;
     *o++ = ' ';
     o = put_int(o, T->direction, 1), *o++ = ' ';
     o = put_fixed(o, T->price, 5, 10), *o++ = ' ';
     o = put_fixed(o, T->amount, 3, 15), *o++ = ' ';
     o = put_fixed(o, T->commission, 3, 5), *o++ = '\n';
-    return o;
+    write_bytes(fp, line, (size_t)(o - line));
 }
-
-void write_trade_line(FILE *fp, const transaction_t *T)
-{
-    char line[trade_line_part];
-    size_t stock_len = strlen(T->stock);
-    write_bytes(fp, line, (size_t)(put_line_before_name(line, T, stock_len) - line));
-    write_bytes(fp, T->stock, stock_len);
-    write_bytes(fp, line, (size_t)(put_line_after_name(line, T) - line));
-}
-
-void append_trade_line(std::string *text, const transaction_t *T)
-{
-    char line[trade_line_part];
-    size_t stock_len = strlen(T->stock);
-    text->append(line, (size_t)(put_line_before_name(line, T, stock_len) - line));
-    text->append(T->stock, stock_len);
-    text->append(line, (size_t)(put_line_after_name(line, T) - line));
-}
-
 // Writes printf-formatted text through the checked output path.
 void write_format(FILE *fp, const char *format, ...)
 {

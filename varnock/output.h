@@ -11,7 +11,6 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
-#include <string>
 
 // Every output file takes one path: a stream opened by open_output with a
 // large buffer, to which write_bytes hands text composed in local buffers by
@@ -125,7 +124,5 @@ char *non_finite_text(char *o, double v);
 char *put_fixed(char *o, double v, int places, int width);
 // The trade line of a record, as imported.txt and orders.txt list it.
 void write_trade_line(FILE *fp, const transaction_t *T);
-// The same line appended to text.
-void append_trade_line(std::string *text, const transaction_t *T);
 // Writes printf-formatted text through the checked output path.
 [[gnu::format(printf, 2, 3)]] void write_format(FILE *fp, const char *format, ...);

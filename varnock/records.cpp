@@ -8,7 +8,6 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
-#include <unordered_map>
 #include <vector>
 
 void year_span(const transaction_t *T, int n, int32_t *first, int32_t *last)
@@ -40,27 +39,6 @@ transaction_t *next_slot(trade_store_t *A)
         A->T = (transaction_t *)xrealloc(A->T, sizeof(transaction_t) * (size_t)A->nt_a);
     }
     return A->T + A->nt;
-}
-
-void append_trades(trade_store_t *A, const trade_store_t *from)
-{
-    std::unordered_map<const char *, char *> copies;   // from's copy -> A's
-    auto copy_of = [&](const char *text) -> char * {
-        if (!text)
-            return nullptr;
-        auto [at, fresh] = copies.try_emplace(text, nullptr);
-        if (fresh)
-            at->second = text_copy(&A->texts, text);
-        return at->second;
-    };
-    for (int i = 0; i < from->nt; i++) {
-        transaction_t *T = next_slot(A);
-        *T = from->T[i];
-        T->ticker = copy_of(T->ticker);
-        T->stock = copy_of(T->stock);
-        T->account = copy_of(T->account);
-        A->nt++;
-    }
 }
 
 static uint64_t text_hash(const char *s, size_t len)
@@ -155,25 +133,12 @@ int64_t text_rank(const text_ranks_t &ranks, const char *text)
     return ranks.copy[k] ? (int64_t)ranks.rank[k] : -1;
 }
 
-static void free_texts(text_table_t *texts)
-{
-    for (size_t i = 0; i < texts->size; i++)
-        free(texts->slot[i]);
-    free(texts->slot);
-    *texts = {nullptr, 0, 0};
-}
-
-void empty_trade_store(trade_store_t *A)
-{
-    free_texts(&A->texts);
-    free_ranks(&A->ranks);
-    A->nt = 0;
-}
-
 void free_trade_store(trade_store_t *A)
 {
     free(A->T);
-    free_texts(&A->texts);
+    for (size_t i = 0; i < A->texts.size; i++)
+        free(A->texts.slot[i]);
+    free(A->texts.slot);
     free_ranks(&A->ranks);
     *A = {};
 }

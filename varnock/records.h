@@ -62,19 +62,12 @@ void year_span(const transaction_t *T, int n, int32_t *first, int32_t *last);
 void allocate_trades(trade_store_t *A);
 // The slot at index nt, growing the array when it is full.
 transaction_t *next_slot(trade_store_t *A);
-// Appends the records of from to A, in order, each name replaced by A's
-// shared copy of it (copied in the order the records name them, as an
-// import straight into A would); from is left as it was.
-void append_trades(trade_store_t *A, const trade_store_t *from);
 // The table's shared copy of s, made on first sight.
 char *text_copy(text_table_t *texts, const char *s);
 // Ranks every text of the store's table, replacing earlier ranks.
 void rank_texts(trade_store_t *A);
 // The rank of a shared copy, or -1 for a text that has none.
 int64_t text_rank(const text_ranks_t &ranks, const char *text);
-// Frees the shared texts and the ranks and leaves no record in use; the
-// array keeps its room for the next records.
-void empty_trade_store(trade_store_t *A);
 // Frees the array, the shared texts and the ranks; the store is empty after.
 void free_trade_store(trade_store_t *A);
 

@@ -7,18 +7,14 @@
 
 #include "encodings.h"
 #include "import.h"
-#include "output.h"
 #include "threads.h"
 
 #include "keltools.h"
 
 #include <algorithm>
 #include <condition_variable>
-#include <cstdarg>
 #include <cstdint>
 #include <cstdlib>
-#include <exception>
-#include <memory>
 #include <mutex>
 #include <string>
 #include <string_view>
@@ -51,8 +47,8 @@ typedef struct {
 static char *room_for(load_buffer_t *b, size_t n)
 {
     if (n > b->size) {
-        unmap_large(b->data, b->size);
-        b->data = (char *)map_large(n);
+        free(b->data);
+        b->data = (char *)malloc(n);
         b->size = b->data ? n : 0;
     }
     return b->data;
@@ -60,7 +56,7 @@ static char *room_for(load_buffer_t *b, size_t n)
 
 static void release(load_buffer_t *b)
 {
-    unmap_large(b->data, b->size);
+    free(b->data);
     *b = {nullptr, 0};
 }
 
@@ -173,76 +169,66 @@ static bool table_does_not_end(const char *text, size_t len)
     return last_row != std::string_view::npos && all.find("</table>", last_row) == std::string_view::npos;
 }
 
-// A file's console messages go straight to the console, or are held (its
-// reading line apart from what follows its rows) until the file's turn.
-typedef struct {
-    std::string *reading, *after;   // null: print at once
-} file_log_t;
-
-[[gnu::format(printf, 2, 3)]] static void say(std::string *held, const char *format, ...)
-{
-    char local[1024];
-    va_list args;
-    va_start(args, format);
-    int len = vsnprintf(local, sizeof local, format, args);
-    va_end(args);
-    if (len < 0)
-        return;
-    std::string text;
-    if ((size_t)len < sizeof local) {
-        text.assign(local, (size_t)len);
-    } else {
-        text.resize((size_t)len + 1);
-        va_start(args, format);
-        vsnprintf(text.data(), text.size(), format, args);
-        va_end(args);
-        text.resize((size_t)len);
-    }
-    if (held)
-        held->append(text);
-    else
-        warning1("%s", text.c_str());
-}
-
 // The warnings of a file that was read, after its rows.
-static void warn_about_text(std::string *held, const char *name, const row_tally_t &tally, bool table_open,
-                            bool no_trades)
+static void warn_about_text(const char *name, const row_tally_t &tally, bool table_open, bool no_trades)
 {
     if (tally.unclosed)
-        say(held, "warning: %s: the last table row is not closed; it was not read\n", name);
+        warning1("warning: %s: the last table row is not closed; it was not read\n", name);
     if (tally.cut_at_nul)
-        say(held, "warning: %s: text after a NUL byte was not read\n", name);
+        warning1("warning: %s: text after a NUL byte was not read\n", name);
     if (table_open)
-        say(held, "warning: %s: the table does not end; the file may be cut\n", name);
+        warning1("warning: %s: the table does not end; the file may be cut\n", name);
     if (no_trades)
-        say(held, "warning: no trades in %s\n", name);
+        warning1("warning: no trades in %s\n", name);
 }
 
-// Imports one trade file into A through the loader's buffer, its lines going
-// to out1 and out2 (imported.txt and garbage.txt, as streams or texts): its
-// reading line, then a warning when it cannot be read, and warnings about
-// what of its text was not read or yielded no trade.  Returns the number of
-// its trade rows that were rejected.
-template <typename Out>
-static int import_trade_file(const char *name, load_buffer_t *buffer, trade_store_t *A, Out out1, Out out2,
-                             const file_log_t &log)
+// A trade file made ready for its rows to be read: loaded into the buffer,
+// converted to Windows-1251 and looked at, or the reason why it cannot be.
+typedef struct {
+    int reason;                  // errno value; 0 when loaded
+    bool workbook;               // an Excel workbook, not a web page
+    const char *reading_format;  // the reading line, with the file name to come
+    bool table_open;             // see table_does_not_end()
+    char *text;
+    size_t len;
+} prepared_file_t;
+
+// Everything of a file's import that comes before its rows, and touches
+// nothing but the file and the buffer: it may run ahead on a thread of its
+// own.
+static prepared_file_t prepare_trade_file(const char *name, load_buffer_t *buffer)
 {
+    prepared_file_t p = {0, false, nullptr, false, nullptr, 0};
     trade_text_t f = {name, nullptr, 0, buffer};
-    if (int reason = load_trade_text(&f)) {
-        say(log.reading, "reading %s...\n", name);
-        say(log.after, "warning: cannot read %s (%s)\n", name, strerror(reason));
+    if ((p.reason = load_trade_text(&f)) != 0)
+        return p;
+    if ((p.workbook = is_workbook(f.text, f.len)))
+        return p;
+    p.reading_format = convert_to_cp1251(&f);
+    p.table_open = table_does_not_end(f.text, f.len);   // before the rows are cut out of the text
+    p.text = f.text;
+    p.len = f.len;
+    return p;
+}
+
+// Imports one prepared trade file into A: its reading line, then a warning
+// when it cannot be read, or its rows into imported.txt (fpo1) and
+// garbage.txt (fpo2) and warnings about what of its text was not read or
+// yielded no trade.  Returns the number of its trade rows that were rejected.
+static int import_trade_file(const char *name, const prepared_file_t &p, trade_store_t *A, FILE *fpo1, FILE *fpo2)
+{
+    if (p.reason || p.workbook) {
+        warning1("reading %s...\n", name);
+        if (p.reason)
+            warning1("warning: cannot read %s (%s)\n", name, strerror(p.reason));
+        else
+            warning1("warning: cannot read %s (Excel workbook, not a web page)\n", name);
         return 0;
     }
-    if (is_workbook(f.text, f.len)) {
-        say(log.reading, "reading %s...\n", name);
-        say(log.after, "warning: cannot read %s (Excel workbook, not a web page)\n", name);
-        return 0;
-    }
-    say(log.reading, convert_to_cp1251(&f), name);
-    bool table_open = table_does_not_end(f.text, f.len);   // before the rows are cut out of the text
+    warning1(p.reading_format, name);
     int before = A->nt;
-    row_tally_t tally = import_rows(f.text, f.len, A, out1, out2);
-    warn_about_text(log.after, name, tally, table_open, A->nt == before);
+    row_tally_t tally = import_rows(p.text, p.len, A, fpo1, fpo2);
+    warn_about_text(name, tally, p.table_open, A->nt == before);
     return tally.rejected;
 }
 
@@ -267,171 +253,102 @@ static std::vector<std::string> list_trade_files()
     return names;
 }
 
-// One file after another, its lines and messages going out as they come.
+// Gives a buffer room for the largest of the files as they are now, so that
+// it is not grown, leaving the room it had as a hole in the heap, from file
+// to file; a file that cannot be looked at, or room that cannot be had,
+// is left to the loading of each file.
+static void make_room_for_all(load_buffer_t *buffer, const std::vector<std::string> &names)
+{
+    size_t largest = 0;
+    for (const std::string &name : names) {
+        struct stat st;
+        if (stat(name.c_str(), &st) == 0 && S_ISREG(st.st_mode) && (uintmax_t)st.st_size <= SIZE_MAX - 2)
+            largest = std::max(largest, (size_t)st.st_size + 2);
+    }
+    room_for(buffer, largest);
+}
+
+// One file after another on this thread.
 static int import_in_turn(const std::vector<std::string> &names, trade_store_t *A, FILE *fpo1, FILE *fpo2)
 {
     load_buffer_t buffer = {nullptr, 0};
+    make_room_for_all(&buffer, names);
     int rejected = 0;
     for (const std::string &name : names)
-        rejected += import_trade_file(name.c_str(), &buffer, A, fpo1, fpo2, file_log_t{nullptr, nullptr});
+        rejected += import_trade_file(name.c_str(), prepare_trade_file(name.c_str(), &buffer), A, fpo1, fpo2);
     release(&buffer);
     return rejected;
 }
 
-// Several files at once.  Each is read into a store of its own, its lines
-// and messages held with it; the main thread joins the files in listing
-// order, so the records, their names' copies, the lines of imported.txt and
-// garbage.txt and the console come out as a one-file-at-a-time import gives
-// them.  At most as many files as there are threads are held at once.
-
-// One trade file read apart from the run, until its turn.
-struct parsed_file_t {
-    trade_store_t trades = {};
-    std::string imported, garbage;   // its lines of imported.txt and garbage.txt
-    std::string reading, after;      // its messages before and after its lines
-    int rejected = 0;
-    std::exception_ptr failure;      // what stopped its reading, if anything
-    ~parsed_file_t() { free_trade_store(&trades); }
-};
-
-typedef std::unique_ptr<parsed_file_t> parsed_ptr;
-
-// Reads a trade file into p, a fresh or a used one (whose room is reused:
-// memory touched for the first time costs a page fault every 4 KiB).
-static void parse_trade_file(const std::string &name, load_buffer_t *buffer, parsed_file_t *p)
-{
-    try {
-        if (p->trades.T)
-            empty_trade_store(&p->trades);
-        else
-            allocate_trades(&p->trades);
-        p->imported.clear();
-        p->garbage.clear();
-        p->reading.clear();
-        p->after.clear();
-        p->failure = nullptr;
-        p->rejected = import_trade_file(name.c_str(), buffer, &p->trades, &p->imported, &p->garbage,
-                                        file_log_t{&p->reading, &p->after});
-    } catch (...) {
-        p->failure = std::current_exception();
-    }
-}
-
-// The files between the threads that read them and the main thread.
-struct file_queue_t {
-    file_queue_t(const std::vector<std::string> &names, size_t window)
-        : names(names), window(window), parsed(names.size())
-    {
-    }
+// With a second thread, a reader loads and prepares the next file while this
+// thread reads the rows of the last one.  The rows, the lines of imported.txt
+// and garbage.txt and every message still come from this thread, file by
+// file in listing order, as they do one file after another.  The two take
+// turns over two buffers, so no more than two files are held at once.
+struct read_ahead_t {
+    explicit read_ahead_t(const std::vector<std::string> &names) : names(names) {}
     const std::vector<std::string> &names;
-    size_t window;                   // files claimed and not yet joined, at most
+    load_buffer_t buffer[2] = {{nullptr, 0}, {nullptr, 0}};
+    prepared_file_t prepared[2];   // file i in prepared[i % 2]
     std::mutex lock;
     std::condition_variable changed;
-    size_t claimed = 0;              // files handed to a reader, in listing order
-    size_t joined = 0;
-    std::vector<parsed_ptr> parsed;  // by listing index, until joined
-    std::vector<parsed_ptr> spare;   // joined ones, for the next files
+    size_t ready = 0;              // files prepared
+    size_t done = 0;               // files whose rows were read
 };
 
-
-// Whether a file may be claimed; call with the lock held.
-static bool may_claim(const file_queue_t &q)
+static void read_ahead(read_ahead_t *r)
 {
-    return q.claimed < q.names.size() && q.claimed < q.joined + q.window;
-}
-
-// Claims the next file (the lock held), reads it with the lock released and
-// puts it in its place.
-static void read_claimed(file_queue_t *q, std::unique_lock<std::mutex> &hold, load_buffer_t *buffer)
-{
-    size_t i = q->claimed++;
-    parsed_ptr p;
-    if (!q->spare.empty()) {
-        p = std::move(q->spare.back());
-        q->spare.pop_back();
-    }
-    hold.unlock();
-    if (!p)
-        p.reset(new parsed_file_t);
-    parse_trade_file(q->names[i], buffer, p.get());
-    hold.lock();
-    q->parsed[i] = std::move(p);
-    q->changed.notify_all();
-}
-
-static void read_files(file_queue_t *q)
-{
-    load_buffer_t buffer = {nullptr, 0};
-    std::unique_lock<std::mutex> hold(q->lock);
-    for (;;) {
-        q->changed.wait(hold, [q] { return may_claim(*q) || q->claimed == q->names.size(); });
-        if (q->claimed == q->names.size())
-            break;
-        read_claimed(q, hold, &buffer);
-    }
-    hold.unlock();
-    release(&buffer);
-}
-
-// The file at listing index i, read by the main thread itself while it is
-// not, or another one may be claimed.
-static parsed_ptr next_in_order(file_queue_t *q, size_t i, load_buffer_t *buffer)
-{
-    std::unique_lock<std::mutex> hold(q->lock);
-    while (!q->parsed[i]) {
-        if (may_claim(*q))
-            read_claimed(q, hold, buffer);
-        else
-            q->changed.wait(hold);
-    }
-    return std::move(q->parsed[i]);
-}
-
-// Appends a file's records to A and writes its lines and messages; returns
-// its rejected rows.  Its garbage.txt lines are checked when the stream is
-// closed, as the rows' lines of a file read in turn are.
-static int join_file(parsed_file_t *p, trade_store_t *A, FILE *fpo1, FILE *fpo2)
-{
-    if (p->failure)
-        std::rethrow_exception(p->failure);
-    warning1("%s", p->reading.c_str());
-    append_trades(A, &p->trades);
-    write_bytes(fpo1, p->imported.data(), p->imported.size());
-    fwrite_unlocked(p->garbage.data(), 1, p->garbage.size(), fpo2);
-    warning1("%s", p->after.c_str());
-    return p->rejected;
-}
-
-static void start_readers(file_queue_t *q, int count, std::vector<std::thread> *readers)
-{
-    for (int k = 0; k < count; k++) {
-        try {
-            readers->emplace_back(read_files, q);
-        } catch (const std::system_error &) {
-            break;   // the main thread reads what the others cannot
+    for (size_t i = 0; i < r->names.size(); i++) {
+        {
+            std::unique_lock<std::mutex> hold(r->lock);
+            r->changed.wait(hold, [r, i] { return i < r->done + 2; });
         }
+        prepared_file_t p = prepare_trade_file(r->names[i].c_str(), &r->buffer[i % 2]);
+        if (p.reason == ENOMEM && i > 0) {
+            // No room for two files at once: once the last one is done, its
+            // buffer is given back and this one tried again, as it would be
+            // one file after another.
+            {
+                std::unique_lock<std::mutex> hold(r->lock);
+                r->changed.wait(hold, [r, i] { return r->done >= i; });
+            }
+            release(&r->buffer[(i + 1) % 2]);
+            p = prepare_trade_file(r->names[i].c_str(), &r->buffer[i % 2]);
+        }
+        std::lock_guard<std::mutex> hold(r->lock);
+        r->prepared[i % 2] = p;
+        r->ready = i + 1;
+        r->changed.notify_all();
     }
 }
 
-static int import_together(const std::vector<std::string> &names, int threads, trade_store_t *A, FILE *fpo1,
-                           FILE *fpo2)
+static int import_with_reader(const std::vector<std::string> &names, trade_store_t *A, FILE *fpo1, FILE *fpo2)
 {
-    file_queue_t q(names, (size_t)threads);
-    std::vector<std::thread> readers;
-    start_readers(&q, threads - 1, &readers);
-    load_buffer_t buffer = {nullptr, 0};
+    read_ahead_t r(names);
+    make_room_for_all(&r.buffer[0], names);
+    make_room_for_all(&r.buffer[1], names);
+    std::thread reader;
+    try {
+        reader = std::thread(read_ahead, &r);
+    } catch (const std::system_error &) {
+        return import_in_turn(names, A, fpo1, fpo2);   // no thread to spare
+    }
     int rejected = 0;
     for (size_t i = 0; i < names.size(); i++) {
-        parsed_ptr p = next_in_order(&q, i, &buffer);
-        rejected += join_file(p.get(), A, fpo1, fpo2);
-        std::lock_guard<std::mutex> hold(q.lock);
-        q.spare.push_back(std::move(p));
-        q.joined++;
-        q.changed.notify_all();
+        prepared_file_t p;
+        {
+            std::unique_lock<std::mutex> hold(r.lock);
+            r.changed.wait(hold, [&r, i] { return r.ready > i; });
+            p = r.prepared[i % 2];
+        }
+        rejected += import_trade_file(names[i].c_str(), p, A, fpo1, fpo2);
+        std::lock_guard<std::mutex> hold(r.lock);
+        r.done = i + 1;
+        r.changed.notify_all();
     }
-    release(&buffer);
-    for (std::thread &reader : readers)
-        reader.join();
+    reader.join();
+    release(&r.buffer[0]);
+    release(&r.buffer[1]);
     return rejected;
 }
 
@@ -445,8 +362,7 @@ bool is_trade_file(const char *name)
 int import_trade_files(trade_store_t *A, FILE *fpo1, FILE *fpo2)
 {
     std::vector<std::string> names = list_trade_files();
-    int threads = std::min(run_threads(), (int)std::min(names.size(), (size_t)64));
-    if (threads <= 1)
-        return import_in_turn(names, A, fpo1, fpo2);
-    return import_together(names, threads, A, fpo1, fpo2);
+    if (run_threads() > 1 && names.size() > 1)
+        return import_with_reader(names, A, fpo1, fpo2);
+    return import_in_turn(names, A, fpo1, fpo2);
 }
