@@ -65,6 +65,10 @@ static void keep_window_open()
         getchar();
 }
 
+// The profit book in the making.  Static, so that a fatal stop (exit) on
+// the way waits for the thread that builds it: no thread outlives the run.
+static std::future<profit_book_t> profit_book;
+
 int main(int argc, char **argv)
 {
     xopen_std_fds();
@@ -76,11 +80,11 @@ int main(int argc, char **argv)
     transaction_t *T = store.T;
     int n = keep_unique_trades(T, store.nt);
     std::vector<transaction_t> fills(T, T + n);  // each fill on its own, for profit.html
-    std::future<profit_book_t> book = start_profit_book(fills, store.ranks);
+    profit_book = start_profit_book(fills, store.ranks);
     n = consolidate_trades(T, n, store.ranks);
     write_orders(T, n);
     write_reports(T, n, store.ranks);
-    write_profit(fills, book.get());
+    write_profit(fills, profit_book.get());
     warning1("success\n");
     keep_window_open();
     free_trade_store(&store);

@@ -294,14 +294,25 @@ struct read_ahead_t {
     std::condition_variable changed;
     size_t ready = 0;              // files prepared
     size_t done = 0;               // files whose rows were read
+    bool stop = false;             // the run ends: read no further
+    std::thread reader;
 };
+
+// Waits, with the lock held, until file i may go into its buffer; false
+// when the run ends first.
+static bool wait_for_turn(read_ahead_t *r, std::unique_lock<std::mutex> &hold, size_t i)
+{
+    r->changed.wait(hold, [r, i] { return r->stop || i < r->done + 2; });
+    return !r->stop;
+}
 
 static void read_ahead(read_ahead_t *r)
 {
     for (size_t i = 0; i < r->names.size(); i++) {
         {
             std::unique_lock<std::mutex> hold(r->lock);
-            r->changed.wait(hold, [r, i] { return i < r->done + 2; });
+            if (!wait_for_turn(r, hold, i))
+                return;
         }
         prepared_file_t p = prepare_trade_file(r->names[i].c_str(), &r->buffer[i % 2]);
         if (p.reason == ENOMEM && i > 0) {
@@ -310,7 +321,8 @@ static void read_ahead(read_ahead_t *r)
             // one file after another.
             {
                 std::unique_lock<std::mutex> hold(r->lock);
-                r->changed.wait(hold, [r, i] { return r->done >= i; });
+                if (!wait_for_turn(r, hold, i + 1))
+                    return;
             }
             release(&r->buffer[(i + 1) % 2]);
             p = prepare_trade_file(r->names[i].c_str(), &r->buffer[i % 2]);
@@ -322,15 +334,46 @@ static void read_ahead(read_ahead_t *r)
     }
 }
 
+// A fatal stop (exit) while the reader works stops it and waits for it, so
+// that it does not outlive the run.
+static read_ahead_t *active_reader;
+
+static void stop_reader()
+{
+    read_ahead_t *r = active_reader;
+    if (!r)
+        return;
+    {
+        std::lock_guard<std::mutex> hold(r->lock);
+        r->stop = true;
+        r->changed.notify_all();
+    }
+    r->reader.join();
+    active_reader = nullptr;
+}
+
+static bool start_reader(read_ahead_t *r)
+{
+    static bool stopped_at_exit = atexit(stop_reader) == 0;
+    if (!stopped_at_exit)
+        return false;
+    try {
+        r->reader = std::thread(read_ahead, r);
+    } catch (const std::system_error &) {
+        return false;
+    }
+    active_reader = r;
+    return true;
+}
+
 static int import_with_reader(const std::vector<std::string> &names, trade_store_t *A, FILE *fpo1, FILE *fpo2)
 {
     read_ahead_t r(names);
     make_room_for_all(&r.buffer[0], names);
     make_room_for_all(&r.buffer[1], names);
-    std::thread reader;
-    try {
-        reader = std::thread(read_ahead, &r);
-    } catch (const std::system_error &) {
+    if (!start_reader(&r)) {
+        release(&r.buffer[0]);
+        release(&r.buffer[1]);
         return import_in_turn(names, A, fpo1, fpo2);   // no thread to spare
     }
     int rejected = 0;
@@ -346,7 +389,7 @@ static int import_with_reader(const std::vector<std::string> &names, trade_store
         r.done = i + 1;
         r.changed.notify_all();
     }
-    reader.join();
+    stop_reader();
     release(&r.buffer[0]);
     release(&r.buffer[1]);
     return rejected;
