@@ -308,6 +308,8 @@ static bool wait_for_turn(read_ahead_t *r, std::unique_lock<std::mutex> &hold, s
 
 static void read_ahead(read_ahead_t *r)
 {
+    make_room_for_all(&r->buffer[0], r->names);
+    make_room_for_all(&r->buffer[1], r->names);
     for (size_t i = 0; i < r->names.size(); i++) {
         {
             std::unique_lock<std::mutex> hold(r->lock);
@@ -315,10 +317,10 @@ static void read_ahead(read_ahead_t *r)
                 return;
         }
         prepared_file_t p = prepare_trade_file(r->names[i].c_str(), &r->buffer[i % 2]);
-        if (p.reason == ENOMEM && i > 0) {
-            // No room for two files at once: once the last one is done, its
-            // buffer is given back and this one tried again, as it would be
-            // one file after another.
+        if (p.reason == ENOMEM) {
+            // No room for two files at once: once the last one is done, the
+            // other buffer is given back and this one tried again, as it
+            // would be one file after another.
             {
                 std::unique_lock<std::mutex> hold(r->lock);
                 if (!wait_for_turn(r, hold, i + 1))
@@ -369,13 +371,8 @@ static bool start_reader(read_ahead_t *r)
 static int import_with_reader(const std::vector<std::string> &names, trade_store_t *A, FILE *fpo1, FILE *fpo2)
 {
     read_ahead_t r(names);
-    make_room_for_all(&r.buffer[0], names);
-    make_room_for_all(&r.buffer[1], names);
-    if (!start_reader(&r)) {
-        release(&r.buffer[0]);
-        release(&r.buffer[1]);
+    if (!start_reader(&r))
         return import_in_turn(names, A, fpo1, fpo2);   // no thread to spare
-    }
     int rejected = 0;
     for (size_t i = 0; i < names.size(); i++) {
         prepared_file_t p;

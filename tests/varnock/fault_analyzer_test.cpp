@@ -315,4 +315,29 @@ TEST(AnalyzerMemory, ATradeFileTooLargeToLoadIsSkipped)
     EXPECT_EQ(read_file(run.file("imported.txt")), trade_line);
 }
 
+// Two files that fit in memory one at a time but not together: the second
+// is read once the first is done, as one file after another would be.
+TEST(AnalyzerMemory, FilesTooLargeToHoldTwoAreReadInTurn)
+{
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+    GTEST_SKIP() << "the sanitizers' allocators do not keep to address-space limits";
+#endif
+    TempDir dir;
+    std::vector<std::string> lines;   // each file's
+    for (const char *name : {"sdelki_big1.xls", "sdelki_big2.xls"}) {
+        std::string path = dir.file(name);
+        write_file(path, "");
+        ASSERT_EQ(truncate(path.c_str(), 130 << 20), 0);  // sparse: NUL bytes, no disk space used
+        lines.push_back(std::string("reading ") + name + "...\nwarning: " + name +
+                        ": text after a NUL byte was not read\nwarning: no trades in " + name + "\n");
+    }
+    auto r = run_analyzer(dir.path(), [] {
+        struct rlimit limit = {256u << 20, 256u << 20};
+        return setenv("VARNOCK_THREADS", "2", 1) == 0 && setrlimit(RLIMIT_AS, &limit) == 0;
+    });
+    const std::string none = "no transactions were found\n";
+    EXPECT_EQ(r.status, 1);
+    EXPECT_TRUE(r.err == lines[0] + lines[1] + none || r.err == lines[1] + lines[0] + none) << r.err;
+}
+
 #endif  // _WIN32
