@@ -33,7 +33,7 @@ int main()
     double clock = 0;
     seconds_since(clock);
     xopen_std_fds();
-    reuse_file_buffers();
+    prepare_heap();
     FILE *fpo1 = open_output("imported.txt");
     FILE *fpo2 = open_output("garbage.txt");
     trade_store_t trades = {};

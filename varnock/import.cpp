@@ -513,10 +513,11 @@ static bool has_heading_cells(const char *row, const char *end)
 // the text, as does a "<tr>" without a later "</tr>".
 row_tally_t import_rows(char *text, size_t len, trade_store_t *A, FILE *fpo1, FILE *fpo2)
 {
-    row_tally_t tally = {0, false};
+    row_tally_t tally = {0, false, false};
     scratch_t scratch = {nullptr, 0};
     const char *nul = (const char *)memchr(text, 0, len);
     const char *end = nul ? nul : text + len;
+    tally.cut_at_nul = nul != nullptr;
     lt_walk_t walk;
     walk_from(&walk, text, end);
     account_column_t account = {-1, nullptr, nullptr, 0};

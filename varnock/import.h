@@ -19,6 +19,7 @@ double to_double(const char *s);
 typedef struct {
     int rejected;    // rows of sixteen cells that failed a check (codes -2 and -4)
     bool unclosed;   // the text ended inside a row: a "<tr>" without a later "</tr>"
+    bool cut_at_nul; // the text ended at a NUL byte before its length
 } row_tally_t;
 
 // Reads the rows of one loaded trade file (len bytes and a NUL); each

@@ -17,6 +17,7 @@
 
 #include "keltools.h"
 
+#include <future>
 #include <vector>
 
 // Reads every trade file of the folder into the store, writing imported.txt
@@ -64,21 +65,26 @@ static void keep_window_open()
         getchar();
 }
 
+// The profit book in the making.  Static, so that a fatal stop (exit) on
+// the way waits for the thread that builds it: no thread outlives the run.
+static std::future<profit_book_t> profit_book;
+
 int main(int argc, char **argv)
 {
     xopen_std_fds();
     enter_folder(parse_arguments(argc, argv));
-    reuse_file_buffers();
+    prepare_heap();
     trade_store_t store = {};
     import_trades(&store);
     rank_texts(&store);
     transaction_t *T = store.T;
     int n = keep_unique_trades(T, store.nt);
     std::vector<transaction_t> fills(T, T + n);  // each fill on its own, for profit.html
+    profit_book = start_profit_book(fills, store.ranks);
     n = consolidate_trades(T, n, store.ranks);
     write_orders(T, n);
     write_reports(T, n, store.ranks);
-    write_profit(fills, store.ranks);
+    write_profit(fills, profit_book.get());
     warning1("success\n");
     keep_window_open();
     free_trade_store(&store);

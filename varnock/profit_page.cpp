@@ -13,6 +13,7 @@
 #include "profit_markup.h"
 #include "reports.h"
 #include "tax_section.h"
+#include "threads.h"
 
 #include "keltools.h"
 
@@ -20,6 +21,7 @@
 #include <cmath>
 #include <cstring>
 #include <initializer_list>
+#include <system_error>
 
 // Page literals (Windows-1251).
 static const char pf_by_years[] = "\xC8\xF2\xEE\xE3\xE8 \xEF\xEE \xE3\xEE\xE4\xE0\xEC";  // "Итоги по годам"
@@ -206,15 +208,37 @@ void produce_profit_page(FILE *fp, const transaction_t *T, int n, const text_ran
     produce_profit_page(fp, T, n, build_profit_book(T, n, ranks));
 }
 
-void write_profit(const std::vector<transaction_t> &fills, const text_ranks_t &ranks)
+void write_profit(const std::vector<transaction_t> &fills, const profit_book_t &book)
 {
     if (fills.empty())
         return;
     const transaction_t *T = fills.data();
     int n = (int)fills.size();
-    profit_book_t book = build_profit_book(T, n, ranks);
     FILE *fp = open_output("profit.html");
     produce_profit_page(fp, T, n, book);
     close_output(fp);
     write_exports(T, n, book);
+}
+
+void write_profit(const std::vector<transaction_t> &fills, const text_ranks_t &ranks)
+{
+    if (!fills.empty())
+        write_profit(fills, build_profit_book(fills.data(), (int)fills.size(), ranks));
+}
+
+static profit_book_t book_of(const std::vector<transaction_t> *fills, const text_ranks_t *ranks)
+{
+    return fills->empty() ? profit_book_t() : build_profit_book(fills->data(), (int)fills->size(), *ranks);
+}
+
+std::future<profit_book_t> start_profit_book(const std::vector<transaction_t> &fills, const text_ranks_t &ranks)
+{
+    if (run_threads() > 1) {
+        try {
+            return std::async(std::launch::async, book_of, &fills, &ranks);
+        } catch (const std::system_error &) {
+            // no thread to spare: the book is built when it is taken
+        }
+    }
+    return std::async(std::launch::deferred, book_of, &fills, &ranks);
 }

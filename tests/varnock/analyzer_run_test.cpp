@@ -5,9 +5,12 @@
 
 #include "test_support.h"
 
+#include <dirent.h>
 #include <sys/stat.h>
 
 #include <cstdio>
+#include <cstdlib>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -154,6 +157,72 @@ TEST(Run, OverlappingFilesCountEachTradeOnce)
     EXPECT_EQ(r.get("orders.txt"),
               "05.03.2013 10:00:00              11        Alpha 1   13.33333         200.000 0.200\n"
               "05.03.2013 12:00:00              13        Alpha 2   25.00000         375.000 0.100\n");
+}
+
+// Files read ahead on a second thread: each file's messages, imported lines
+// and rejected rows stay together and in listing order, whatever the number
+// of threads, with warnings, rejected rows and a file that cannot be read.
+TEST(Run, FilesReadAheadKeepTheirOrderAndMessages)
+{
+    auto body = [](const std::string &r) { return r.substr(4, r.size() - 4 - 6); };
+    std::string bad_direction = row("05.03.2013 10:30:00", "9", "19", "A", "Alpha", "Repo", "1", "1", "0");
+    std::string bad_date = row("2013-03-10 15:00:00", "6", "16", "A", "Alpha", buy, "1", "1", "0");
+    struct expected_file {
+        std::string bytes, console, imported, garbage;
+    };
+    std::map<std::string, expected_file> files = {
+        {"sdelki_a.xls",
+         {"<table>\n" + header_row + "\n" + row("05.03.2013 10:00:00", "1", "11", "A", "Alpha", buy, "10", "100", "0.1") +
+              bad_direction + "</table>\n",
+          "reading sdelki_a.xls...\n",
+          "05.03.2013 10:00:00              11        Alpha 1   10.00000         100.000 0.100\n",
+          "-1| <th>Date</th><th>No</th>\n-4| " + body(bad_direction) + "\n"}},
+        {"sdelki_b.xls",
+         {row("06.03.2013 11:00:00", "2", "12", "B", "Beta", sale, "20", "200", "0.2") +
+              row("07.03.2013 12:00:00", "3", "13", "A", "Alpha", sale, "12.5", "125", "0") + "<tr><td>cut",
+          "reading sdelki_b.xls...\n"
+          "warning: sdelki_b.xls: the last table row is not closed; it was not read\n"
+          "warning: sdelki_b.xls: the table does not end; the file may be cut\n",
+          "06.03.2013 11:00:00              12         Beta 2   20.00000         200.000 0.200\n"
+          "07.03.2013 12:00:00              13        Alpha 2   12.50000         125.000 0.000\n",
+          ""}},
+        {"sdelki_c.xls",
+         {row("08.03.2013 13:00:00", "4", "14", "B", "Beta", buy, "5", "50", "1") + std::string(1, '\0') +
+              row("09.03.2013 14:00:00", "5", "15", "A", "Alpha", buy, "1", "1", "0") + "</table>\n",
+          "reading sdelki_c.xls...\nwarning: sdelki_c.xls: text after a NUL byte was not read\n",
+          "08.03.2013 13:00:00              14         Beta 1    5.00000          50.000 1.000\n", ""}},
+        {"sdelki_d.xls",
+         {std::string("PK\x03\x04", 4) + "workbook",
+          "reading sdelki_d.xls...\nwarning: cannot read sdelki_d.xls (Excel workbook, not a web page)\n", "", ""}},
+        {"sdelki_e.xls",
+         {bad_date + "</table>\n", "reading sdelki_e.xls...\nwarning: no trades in sdelki_e.xls\n", "",
+          "-2| " + body(bad_date) + "\n"}},
+    };
+    TradeDir r;
+    for (auto &[name, f] : files)
+        r.put(name, f.bytes);
+    std::string console, imported, garbage;
+    DIR *dir = opendir(r.dir.path().c_str());
+    ASSERT_NE(dir, nullptr);
+    while (struct dirent *e = readdir(dir)) {
+        auto f = files.find(e->d_name);
+        if (f == files.end())
+            continue;
+        console += f->second.console;
+        imported += f->second.imported;
+        garbage += f->second.garbage;
+    }
+    closedir(dir);
+    console += "warning: 2 trade rows rejected, see garbage.txt\n4 transactions imported\n";
+    for (const char *threads : {"1", "2", "3"}) {
+        setenv("VARNOCK_THREADS", threads, 1);
+        r.run();
+        unsetenv("VARNOCK_THREADS");
+        EXPECT_EQ(r.result.status, 0) << threads;
+        EXPECT_EQ(r.result.err.substr(0, console.size()), console) << threads;
+        EXPECT_EQ(r.get("imported.txt"), imported) << threads;
+        EXPECT_EQ(r.get("garbage.txt"), garbage) << threads;
+    }
 }
 
 TEST(Run, NothingToImportStopsTheRun)

@@ -167,6 +167,21 @@ TEST(AnalyzerOutputs, AFullDeviceStopsWhenTheStreamIsClosed)
         EXPECT_EQ(r.err, "reading sdelki1.xls...\n" + full);
     }
     {
+        // A write fails in the middle of the first file, while the next one
+        // may be read ahead: the run stops after the first reading line.
+        RunDir run;
+        std::string rows = trade_file.substr(trade_file.find("<tr><td>"));
+        std::string many;
+        while (many.size() < (1 << 19))   // more lines than the stream's buffer holds
+            many += rows;
+        write_file(run.file("sdelki1.xls"), many);
+        write_file(run.file("sdelki2.xls"), many);
+        run.link_to_full_device("imported.txt");
+        auto r = run_analyzer(run.dir.path());
+        EXPECT_EQ(r.status, 1);
+        EXPECT_TRUE(r.err == "reading sdelki1.xls...\n" + full || r.err == "reading sdelki2.xls...\n" + full) << r.err;
+    }
+    {
         RunDir run;
         run.link_to_full_device("garbage.txt");
         auto r = run_analyzer(run.dir.path());
@@ -281,6 +296,9 @@ TEST(AnalyzerMemory, ATradeFileTooLargeToLoadIsSkipped)
 #if defined(__SANITIZE_ADDRESS__)
     GTEST_SKIP() << "the address sanitizer's allocator ignores address-space limits";
 #endif
+#if defined(__SANITIZE_THREAD__)
+    GTEST_SKIP() << "the thread sanitizer cannot map its shadow memory under an address-space limit";
+#endif
     RunDir run;
     std::string big = run.file("sdelki_big.xls");
     write_file(big, "");
@@ -295,6 +313,31 @@ TEST(AnalyzerMemory, ATradeFileTooLargeToLoadIsSkipped)
         << r.err;
     EXPECT_TRUE(ends_with(r.err, "1 orders\nsuccess\n")) << r.err;
     EXPECT_EQ(read_file(run.file("imported.txt")), trade_line);
+}
+
+// Two files that fit in memory one at a time but not together: the second
+// is read once the first is done, as one file after another would be.
+TEST(AnalyzerMemory, FilesTooLargeToHoldTwoAreReadInTurn)
+{
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+    GTEST_SKIP() << "the sanitizers' allocators do not keep to address-space limits";
+#endif
+    TempDir dir;
+    std::vector<std::string> lines;   // each file's
+    for (const char *name : {"sdelki_big1.xls", "sdelki_big2.xls"}) {
+        std::string path = dir.file(name);
+        write_file(path, "");
+        ASSERT_EQ(truncate(path.c_str(), 130 << 20), 0);  // sparse: NUL bytes, no disk space used
+        lines.push_back(std::string("reading ") + name + "...\nwarning: " + name +
+                        ": text after a NUL byte was not read\nwarning: no trades in " + name + "\n");
+    }
+    auto r = run_analyzer(dir.path(), [] {
+        struct rlimit limit = {256u << 20, 256u << 20};
+        return setenv("VARNOCK_THREADS", "2", 1) == 0 && setrlimit(RLIMIT_AS, &limit) == 0;
+    });
+    const std::string none = "no transactions were found\n";
+    EXPECT_EQ(r.status, 1);
+    EXPECT_TRUE(r.err == lines[0] + lines[1] + none || r.err == lines[1] + lines[0] + none) << r.err;
 }
 
 #endif  // _WIN32
