@@ -436,15 +436,13 @@ struct RunReader {
     long long pos = 0, end = -1;
 };
 
+// The merge's view of the runs: each one's current record, null once it is
+// exhausted.
 struct RunKey {
-    const RunReader *runs;
-    size_t size;
+    const char *const *current;
     CompareFn compar;
-    bool done(int i) const { return runs[i].ci < 0; }
-    int operator()(int a, int b) const
-    {
-        return compar(runs[a].e + (size_t)runs[a].ci * size, runs[b].e + (size_t)runs[b].ci * size);
-    }
+    bool done(int i) const { return current[i] == nullptr; }
+    int operator()(int a, int b) const { return compar(current[a], current[b]); }
 };
 
 // Refills a run's buffer with one read of up to bytes bytes; false once the
@@ -541,14 +539,22 @@ long long merge_into(RecordSort &rs, std::vector<RunReader> &runs, int block, in
     const size_t size = (size_t)rs.size;
     int live = 0;
     for (RunReader &run : runs) live += refill_run(rs, &run, block, message_bytes);
+    std::vector<const char *> current(runs.size());
+    for (size_t i = 0; i < runs.size(); ++i) current[i] = runs[i].ci < 0 ? nullptr : runs[i].e;
     long long merged = 0;
-    auto tree = tournament((int)runs.size(), RunKey{runs.data(), size, rs.compar});
+    auto tree = tournament((int)runs.size(), RunKey{current.data(), rs.compar});
     while (live > 0) {
-        RunReader &run = runs[tree.winner()];
-        if (run.ci < 0) rs.fail("fsort() fatal internal error\n");
-        sink.put(rs, run.e + (size_t)run.ci * size);
+        int w = tree.winner();
+        RunReader &run = runs[w];
+        if (current[w] == nullptr) rs.fail("fsort() fatal internal error\n");
+        sink.put(rs, current[w]);
         ++merged;
-        if (++run.ci == run.n && !refill_run(rs, &run, block, message_bytes)) --live;
+        if (++run.ci < run.n)
+            current[w] += size;
+        else if (refill_run(rs, &run, block, message_bytes))
+            current[w] = run.e;
+        else
+            current[w] = nullptr, --live;
         tree.replay_winner();
     }
     sink.flush(rs);
