@@ -39,11 +39,15 @@ typedef void (*SortFn)(void *, size_t, size_t, CompareFn);
 
 #ifdef _WIN32
 // msvcrt has no reads or writes at an offset that leave the descriptor's
-// position alone: every merge runs on one thread there.
+// position alone: the halves of a chunk are read one after the other there,
+// and every merge runs on one thread.
+constexpr bool kPositionalIo = false;
 ssize_t pread(int, void *, size_t, off_t) { return -1; }
 ssize_t pwrite(int, const void *, size_t, off_t) { return -1; }
 long long writable_at(int) { return -1; }
 #else
+constexpr bool kPositionalIo = true;
+
 // Where a descriptor can be written at an offset (a regular file not opened
 // to append), its position; else -1.
 long long writable_at(int fd)
@@ -270,17 +274,26 @@ public:
     {
     }
 
-    void read_and_sort(int fh_in)
+    // Reads the chunk, which starts at offset in fh_in, and sorts its halves.
+    void read_and_sort(int fh_in, long long offset)
     {
-        const int bytes = count_ * rs_.size;
-        read_records(rs_, fh_in, work_, half_ * rs_.size, bytes);
+        const int bytes = count_ * rs_.size, first = half_ * rs_.size, second = bytes - first;
+        if (!kPositionalIo) read_records(rs_, fh_in, work_, first, bytes);
         run_together(
             rs_,
             [&] {
-                read_records(rs_, fh_in, second_, (count_ - half_) * rs_.size, bytes);
+                if (kPositionalIo)
+                    read_records_at(fh_in, second_, second, offset + first);
+                else
+                    read_records(rs_, fh_in, second_, second, bytes);
                 rs_.sort1(second_, (size_t)(count_ - half_), size_, rs_.compar);
             },
-            [&] { rs_.sort1(work_, (size_t)half_, size_, rs_.compar); });
+            [&] {
+                if (kPositionalIo) read_records_at(fh_in, work_, first, offset);
+                rs_.sort1(work_, (size_t)half_, size_, rs_.compar);
+            });
+        if (kPositionalIo && lseek(fh_in, (off_t)(offset + bytes), SEEK_SET) < 0)
+            rs_.fail("error reading %d bytes\n", bytes);
     }
 
     // Writes the halves to new run files, numbered in order, and returns
@@ -312,6 +325,12 @@ public:
     }
 
 private:
+    // Reads one half where the chunk puts it; a failure names the chunk's size.
+    void read_records_at(int fd, char *buf, int n, long long at)
+    {
+        if (read_at(fd, buf, (size_t)n, at) != (size_t)n) rs_.fail("error reading %d bytes\n", count_ * rs_.size);
+    }
+
     RecordSort &rs_;
     size_t size_;
     int count_, half_;
@@ -400,7 +419,7 @@ std::vector<int> write_runs(RecordSort &rs, int fh_in, int nmemb, char *work)
         int bytes = count * rs.size;
         if (halves && r < to_halve && count >= 2) {
             HalvedChunk chunk(rs, work, count);
-            chunk.read_and_sort(fh_in);
+            chunk.read_and_sort(fh_in, start + (long long)r * rs.m * rs.size);
             int first, second;
             if (chunk.spill_and_check(&first, &second)) {
                 files.push_back(first);

@@ -389,6 +389,29 @@ TEST(RecordSort, ThreadsGiveTheBytesOfOneThread)
 #endif
 }
 
+// An input shorter than announced stops either sort, on two threads as on
+// one, with the size of the chunk it could not read, and leaves no run file.
+TEST(RecordSort, ShortInputStopsTheThreadedSortsCleanly)
+{
+    TempDir dir, tmp;
+    std::vector<Wide> recs = wide_records(
+        700, [](size_t i) { return (int)((i * 7919) % 100003); }, [](size_t i) { return (int)i; });
+    kt_test::write_file(dir.file("in"), bytes_of(recs));
+    for (sorter_t sorter : {fsort, fsort_old}) {
+        for (const char *threads : {"1", ""}) {
+            kt_test::ChildResult r = kt_test::run_in_child([&] {
+                setenv("KELTOOLS_SORT_THREADS", threads, 1);
+                int fin = open(dir.file("in").c_str(), O_RDONLY | O_BINARY);
+                int fout = open(dir.file("out").c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_BINARY, 0644);
+                sorter(fin, fout, 1200, sizeof(Wide), cmp_wide, qsort, 256 * sizeof(Wide), tmp.path().c_str());
+            });
+            EXPECT_EQ(r.status, 1);
+            EXPECT_EQ(r.err, "error reading 524288 bytes\n");  // the third chunk: 256 records of 2048 bytes
+            EXPECT_TRUE(is_empty_dir(tmp.path()));
+        }
+    }
+}
+
 TEST(Funiq, KeepsTheFirstOfEachGroup)
 {
     TempDir dir;
