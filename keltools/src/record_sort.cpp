@@ -261,10 +261,10 @@ long long count_before(const char *recs, long long n, size_t size, const char *k
  * The halves, merged with ties to the first, are byte for byte what one sort
  * of the whole chunk gives, whatever that sort does with equal records,
  * exactly when every group of equal records in the chunk is made of identical
- * records.  Each step runs on two threads: reading the second half while
- * the first is sorted, then sorting it; then checking the groups (those
- * below the first half's middle record on one thread, the rest on the other)
- * while each half is written.
+ * records.  Each step runs on two threads: each reads and sorts its half
+ * (where reads cannot be placed, the first half is read before the threads
+ * start); then each checks a part of the groups (those below the first
+ * half's middle record, or the rest) and writes its half.
  */
 class HalvedChunk {
 public:
