@@ -61,7 +61,7 @@ long long writable_at(int fd)
 
 // Reads until n bytes have arrived from offset on, the file ends or a read
 // fails; returns the count read, less than n with errno 0 at the file's end.
-size_t read_at(int fd, char *buf, size_t n, long long offset)
+size_t pread_in_full(int fd, char *buf, size_t n, long long offset)
 {
     size_t done = 0;
     errno = 0;
@@ -75,7 +75,7 @@ size_t read_at(int fd, char *buf, size_t n, long long offset)
 }
 
 // Writes all n bytes at offset; returns the count written.
-size_t write_at(int fd, const char *buf, size_t n, long long offset)
+size_t pwrite_in_full(int fd, const char *buf, size_t n, long long offset)
 {
     size_t done = 0;
     while (done < n) {
@@ -328,7 +328,7 @@ private:
     // Reads one half where the chunk puts it; a failure names the chunk's size.
     void read_records_at(int fd, char *buf, int n, long long at)
     {
-        if (read_at(fd, buf, (size_t)n, at) != (size_t)n) rs_.fail("error reading %d bytes\n", count_ * rs_.size);
+        if (pread_in_full(fd, buf, (size_t)n, at) != (size_t)n) rs_.fail("error reading %d bytes\n", count_ * rs_.size);
     }
 
     RecordSort &rs_;
@@ -474,7 +474,7 @@ bool refill_run(RecordSort &rs, RunReader *run, int bytes, int message_bytes)
     // A short count is the end of the run only when no read failed: a
     // record cut by a short read would otherwise be dropped.
     size_t got = run->end < 0 ? keltools_internal::read_in_full(run->fh, run->e, want)
-                              : read_at(run->fh, run->e, want, run->pos);
+                              : pread_in_full(run->fh, run->e, want, run->pos);
     if (got < want && errno != 0) {
         if (run->pos == 0)
             rs.fail("failed to read %d bytes from %s/%d-%d\n", message_bytes, rs.tmp_path, rs.pid, run->number);
@@ -542,7 +542,7 @@ struct Sink {
     {
         long long bytes = count * rs.size;
         bool whole = at < 0 ? keltools_internal::write_in_full(fd, recs, (size_t)bytes) == (size_t)bytes
-                            : write_at(fd, recs, (size_t)bytes, at + done * rs.size) == (size_t)bytes;
+                            : pwrite_in_full(fd, recs, (size_t)bytes, at + done * rs.size) == (size_t)bytes;
         if (!whole) {
             long long block_start = (first + done) / one_thread_block * one_thread_block;
             rs.fail("error writing %d bytes\n", (int)(std::min(one_thread_block, total - block_start) * rs.size));
@@ -602,7 +602,7 @@ struct Cut {
 // Reads record index of a run into rec.
 void read_record(RecordSort &rs, const RunReader &run, long long index, char *rec, int message_bytes)
 {
-    if (read_at(run.fh, rec, (size_t)rs.size, index * rs.size) != (size_t)rs.size)
+    if (pread_in_full(run.fh, rec, (size_t)rs.size, index * rs.size) != (size_t)rs.size)
         rs.fail("failed to read %d bytes from %s/%d-%d\n", message_bytes, rs.tmp_path, rs.pid, run.number);
 }
 
