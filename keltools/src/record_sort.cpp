@@ -60,7 +60,9 @@ long long writable_at(int fd)
 #endif
 
 // Reads until n bytes have arrived from offset on, the file ends or a read
-// fails; returns the count read, less than n with errno 0 at the file's end.
+// fails, leaving the descriptor's position alone, so that two threads may
+// read one file at once; returns the count read, less than n with errno 0 at
+// the file's end.
 size_t pread_in_full(int fd, char *buf, size_t n, long long offset)
 {
     size_t done = 0;
@@ -74,7 +76,8 @@ size_t pread_in_full(int fd, char *buf, size_t n, long long offset)
     return done;
 }
 
-// Writes all n bytes at offset; returns the count written.
+// Writes all n bytes at offset, leaving the descriptor's position alone;
+// returns the count written.
 size_t pwrite_in_full(int fd, const char *buf, size_t n, long long offset)
 {
     size_t done = 0;
