@@ -243,11 +243,17 @@ int sortfile(const char *fn1, const char *fn2, int (*compare)(const void *, cons
  * tmp_path as "<pid>-<i>" and are removed.  sort1 sorts in memory (qsort fits).
  * Runs are merged in passes of as many as the work area and the descriptor
  * limit allow.  Returns 0; -1 (nothing read) when the input does not fit in
- * msize and msize holds fewer than 2 records.  Failures end the process after removing the run files. */
+ * msize and msize holds fewer than 2 records.  Failures end the process after removing the run files.
+ * On a machine with several processors (unless KELTOOLS_SORT_THREADS=1) two
+ * threads share the work, within the same msize and with the same output:
+ * compar and sort1 may then run on both at once, so they must keep no state
+ * and compar must order records the same way at every call.  A chunk of a
+ * regular input file may then be read twice; fh_in ends where it would. */
 int fsort(int fh_in, int fh_out, int nmemb, int size, int (*compar)(const void *, const void *),
           void (*sort1)(void *, size_t, size_t, int (*)(const void *, const void *)),
           int msize, const char *tmp_path);
-/* The earlier form of fsort, merging one record per run at a time; same contract. */
+/* The earlier form of fsort, merging one record per run at a time; same
+ * contract, threads included. */
 int fsort_old(int fh_in, int fh_out, int nmemb, int size, int (*compar)(const void *, const void *),
               void (*sort1)(void *, size_t, size_t, int (*)(const void *, const void *)),
               int msize, const char *tmp_path);

@@ -1,5 +1,12 @@
 // record_sort: fsort and fsort_old, the external sorts of a file of
 // fixed-size records, and funiq, which drops repeats from a sorted one.
+//
+// With a second core both sorts use two threads where the result cannot
+// tell: the two halves of a chunk are sorted at once when every group of
+// records the comparison calls equal is made of identical records (so that
+// any correct sort gives the same bytes), and every merge is cut at one
+// record into the records below it and the rest, merged side by side into
+// their places in the output.
 
 #include "compat.h"
 #include "keltools.h"
@@ -11,10 +18,14 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <functional>
 #include <string>
+#include <system_error>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -23,6 +34,71 @@ using namespace keltools_internal;
 namespace {
 
 typedef void (*SortFn)(void *, size_t, size_t, CompareFn);
+
+/* ---- reads and writes at an offset ---- */
+
+#ifdef _WIN32
+// msvcrt has no reads or writes at an offset that leave the descriptor's
+// position alone: the halves of a chunk are read one after the other there,
+// and every merge runs on one thread.
+constexpr bool kPositionalIo = false;
+ssize_t pread(int, void *, size_t, off_t) { return -1; }
+ssize_t pwrite(int, const void *, size_t, off_t) { return -1; }
+long long writable_at(int) { return -1; }
+#else
+constexpr bool kPositionalIo = true;
+
+// Where a descriptor can be written at an offset (a regular file not opened
+// to append), its position; else -1.
+long long writable_at(int fd)
+{
+    struct stat st;
+    int flags = fcntl(fd, F_GETFL);
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || flags < 0 || (flags & O_APPEND)) return -1;
+    return (long long)lseek(fd, 0, SEEK_CUR);
+}
+#endif
+
+// Reads until n bytes have arrived from offset on, the file ends or a read
+// fails, leaving the descriptor's position alone, so that two threads may
+// read one file at once; returns the count read, less than n with errno 0 at
+// the file's end.
+size_t pread_in_full(int fd, char *buf, size_t n, long long offset)
+{
+    size_t done = 0;
+    errno = 0;
+    while (done < n) {
+        ssize_t got = pread(fd, buf + done, n - done, (off_t)(offset + (long long)done));
+        if (got < 0 && errno == EINTR) continue;
+        if (got <= 0) break;
+        done += (size_t)got;
+    }
+    return done;
+}
+
+// Writes all n bytes at offset, leaving the descriptor's position alone;
+// returns the count written.
+size_t pwrite_in_full(int fd, const char *buf, size_t n, long long offset)
+{
+    size_t done = 0;
+    while (done < n) {
+        ssize_t put = pwrite(fd, buf + done, n - done, (off_t)(offset + (long long)done));
+        if (put < 0 && errno == EINTR) continue;
+        if (put <= 0) break;
+        done += (size_t)put;
+    }
+    return done;
+}
+
+/* ---- one sort's settings and failures ---- */
+
+// Set on each of two threads at work together: a failure there is handed
+// back to the thread that started the work instead of ending the process.
+thread_local bool failures_handed_back = false;
+
+struct HandedBackFailure {
+    std::string message;
+};
 
 /*
  * One record sort's settings and run files ("<tmp_path>/<pid>-<number>").
@@ -37,6 +113,7 @@ struct RecordSort {
     const char *tmp_path;
     int pid;
     bool one_record_runs;  // fsort_old: each run holds one record in memory, the work area the output
+    int threads;           // threads the sort may keep busy
     unsigned next_number = 0;
     std::vector<int> on_disk;  // numbers of the run files that exist
 
@@ -44,28 +121,65 @@ struct RecordSort {
 
     [[noreturn]] void fail(const char *format, ...) KT_PRINTF(2, 3)
     {
-        for (int number : on_disk) unlink(run_name(number).c_str());
         va_list args;
         va_start(args, format);
         char message[512];
         vsnprintf(message, sizeof message, format, args);
         va_end(args);
+        if (failures_handed_back) throw HandedBackFailure{message};
+        for (int number : on_disk) unlink(run_name(number).c_str());
         error1("%s", message);
     }
 };
 
-// Reads exactly bytes bytes, retrying short counts.
-void read_records(RecordSort &rs, int fd, char *buf, int bytes)
+/*
+ * Runs first on this thread and second on a helper thread at once (one after
+ * the other when no thread can be had).  A failure of either ends the
+ * process once both are done, the first's message before the second's, as
+ * one thread doing first and then second would have stopped.
+ */
+void run_together(RecordSort &rs, const std::function<void()> &first, const std::function<void()> &second)
 {
-    if (keltools_internal::read_in_full(fd, buf, (size_t)bytes) != (size_t)bytes)
-        rs.fail("error reading %d bytes\n", bytes);
+    std::string message[2];
+    bool failed[2] = {false, false};
+    auto guarded = [&](const std::function<void()> &part, int i) {
+        failures_handed_back = true;
+        try {
+            part();
+        } catch (const HandedBackFailure &f) {
+            message[i] = f.message;
+            failed[i] = true;
+        }
+        failures_handed_back = false;
+    };
+    std::thread helper;
+    try {
+        helper = std::thread(guarded, std::cref(second), 1);
+    } catch (const std::system_error &) {
+    }
+    guarded(first, 0);
+    if (helper.joinable())
+        helper.join();
+    else
+        guarded(second, 1);
+    for (int i = 0; i < 2; ++i)
+        if (failed[i]) rs.fail("%s", message[i].c_str());
 }
 
-// Writes exactly bytes bytes, retrying short counts.
-void write_records(RecordSort &rs, int fd, const char *buf, long long bytes)
+// Reads exactly bytes bytes, retrying short counts; a failure names
+// message_bytes, the size of the whole read this one is part of.
+void read_records(RecordSort &rs, int fd, char *buf, int bytes, int message_bytes)
+{
+    if (keltools_internal::read_in_full(fd, buf, (size_t)bytes) != (size_t)bytes)
+        rs.fail("error reading %d bytes\n", message_bytes);
+}
+
+// Writes exactly bytes bytes, retrying short counts; a failure names
+// message_bytes, the size of the whole write this one is part of.
+void write_records(RecordSort &rs, int fd, const char *buf, long long bytes, long long message_bytes)
 {
     if (keltools_internal::write_in_full(fd, buf, (size_t)bytes) != (size_t)bytes)
-        rs.fail("error writing %d bytes\n", (int)bytes);
+        rs.fail("error writing %d bytes\n", (int)message_bytes);
 }
 
 // Creates the next run file; returns its descriptor, its number in *number.
@@ -94,130 +208,175 @@ void remove_run(RecordSort &rs, int number)
     rs.on_disk.erase(std::find(rs.on_disk.begin(), rs.on_disk.end(), number));
 }
 
-// Reads the input in runs of m records, sorts each and writes it to its run
-// file; returns the run files in input order.
-std::vector<int> write_runs(RecordSort &rs, int fh_in, int nmemb, char *work)
+/* ---- forming the runs ---- */
+
+// Chunks smaller than this are sorted whole on one thread: a second would not pay.
+constexpr long long kMinHalvedChunkBytes = 64 * 1024;
+
+/*
+ * Whether every group of records that compare equal in a sorted array is made
+ * of identical records, so that no sort could order them into other bytes.
+ * Sorting keeps each group together: comparing neighbours suffices.
+ */
+bool groups_identical(const char *recs, int n, size_t size, CompareFn compar)
 {
-    int runs = (int)(((long long)nmemb + rs.m - 1) / rs.m);
-    std::vector<int> files;
-    for (int r = 0; r < runs; ++r) {
-        int count = r < runs - 1 ? rs.m : nmemb - (runs - 1) * rs.m;
-        read_records(rs, fh_in, work, count * rs.size);
-        rs.sort1(work, (size_t)count, (size_t)rs.size, rs.compar);
-        int number;
-        int fd = create_run(rs, &number);
-        write_records(rs, fd, work, (long long)count * rs.size);
-        close(fd);
-        files.push_back(number);
+    for (int i = 1; i < n; ++i) {
+        const char *a = recs + (size_t)(i - 1) * size, *b = a + size;
+        if (compar(a, b) == 0 && memcmp(a, b, size) != 0) return false;
     }
-    return files;
+    return true;
 }
 
-// A run during a merge: its file, its number and its buffer of records.
-struct RunReader {
-    int fh;
-    int number;
-    int ci;  // current record in e; -1 once the run is exhausted
-    int n;   // records in e
-    char *e;
-};
+// The same for the groups that span two sorted arrays: merging them
+// compares the first record of each such group in one with the first in the
+// other.
+bool groups_agree(const char *a, long long na, const char *b, long long nb, size_t size, CompareFn compar)
+{
+    long long i = 0, j = 0;
+    while (i < na && j < nb) {
+        const char *x = a + (size_t)i * size, *y = b + (size_t)j * size;
+        int c = compar(x, y);
+        if (c == 0 && memcmp(x, y, size) != 0) return false;
+        if (c <= 0)
+            ++i;
+        else
+            ++j;
+    }
+    return true;
+}
 
-struct RunKey {
-    const RunReader *runs;
-    size_t size;
-    CompareFn compar;
-    bool done(int i) const { return runs[i].ci < 0; }
-    int operator()(int a, int b) const
+// The number of the n sorted records that sort before key.
+long long count_before(const char *recs, long long n, size_t size, const char *key, CompareFn compar)
+{
+    long long lo = 0, hi = n;
+    while (lo < hi) {
+        long long mid = lo + (hi - lo) / 2;
+        if (compar(recs + (size_t)mid * size, key) < 0)
+            lo = mid + 1;
+        else
+            hi = mid;
+    }
+    return lo;
+}
+
+/*
+ * A chunk of count records sorted as two halves, spilled to two run files.
+ * The halves, merged with ties to the first, are byte for byte what one sort
+ * of the whole chunk gives, whatever that sort does with equal records,
+ * exactly when every group of equal records in the chunk is made of identical
+ * records.  Each step runs on two threads: each reads and sorts its half
+ * (where reads cannot be placed, the first half is read before the threads
+ * start); then each checks a part of the groups (those below the first
+ * half's middle record, or the rest) and writes its half.
+ */
+class HalvedChunk {
+public:
+    HalvedChunk(RecordSort &rs, char *work, int count)
+        : rs_(rs), size_((size_t)rs.size), count_(count), half_(count / 2), work_(work),
+          second_(work + (size_t)half_ * size_)
     {
-        return compar(runs[a].e + (size_t)runs[a].ci * size, runs[b].e + (size_t)runs[b].ci * size);
     }
+
+    // Reads the chunk, which starts at offset in fh_in, and sorts its halves.
+    void read_and_sort(int fh_in, long long offset)
+    {
+        const int bytes = count_ * rs_.size, first = half_ * rs_.size, second = bytes - first;
+        if (!kPositionalIo) read_records(rs_, fh_in, work_, first, bytes);
+        run_together(
+            rs_,
+            [&] {
+                if (kPositionalIo)
+                    read_records_at(fh_in, second_, second, offset + first);
+                else
+                    read_records(rs_, fh_in, second_, second, bytes);
+                rs_.sort1(second_, (size_t)(count_ - half_), size_, rs_.compar);
+            },
+            [&] {
+                if (kPositionalIo) read_records_at(fh_in, work_, first, offset);
+                rs_.sort1(work_, (size_t)half_, size_, rs_.compar);
+            });
+        if (kPositionalIo && lseek(fh_in, (off_t)(offset + bytes), SEEK_SET) < 0)
+            rs_.fail("error reading %d bytes\n", bytes);
+    }
+
+    // Writes the halves to new run files, numbered in order, and returns
+    // whether their records are those of one sort of the chunk.
+    bool spill_and_check(int *first_run, int *second_run)
+    {
+        const long long bytes = (long long)count_ * rs_.size;
+        int fd[2] = {create_run(rs_, first_run), create_run(rs_, second_run)};
+        const char *pivot = work_ + (size_t)(half_ / 2) * size_;
+        long long a_cut = count_before(work_, half_, size_, pivot, rs_.compar);
+        long long b_cut = count_before(second_, count_ - half_, size_, pivot, rs_.compar);
+        bool agree[2] = {true, true};
+        run_together(
+            rs_,
+            [&] {
+                agree[0] = groups_identical(work_, half_, size_, rs_.compar) &&
+                           groups_agree(work_, a_cut, second_, b_cut, size_, rs_.compar);
+                write_records(rs_, fd[0], work_, (long long)half_ * rs_.size, bytes);
+            },
+            [&] {
+                agree[1] = groups_identical(second_, count_ - half_, size_, rs_.compar) &&
+                           groups_agree(work_ + (size_t)a_cut * size_, half_ - a_cut, second_ + (size_t)b_cut * size_,
+                                        count_ - half_ - b_cut, size_, rs_.compar);
+                write_records(rs_, fd[1], second_, (long long)(count_ - half_) * rs_.size, bytes);
+            });
+        close(fd[0]);
+        close(fd[1]);
+        return agree[0] && agree[1];
+    }
+
+private:
+    // Reads one half where the chunk puts it; a failure names the chunk's size.
+    void read_records_at(int fd, char *buf, int n, long long at)
+    {
+        if (pread_in_full(fd, buf, (size_t)n, at) != (size_t)n) rs_.fail("error reading %d bytes\n", count_ * rs_.size);
+    }
+
+    RecordSort &rs_;
+    size_t size_;
+    int count_, half_;
+    char *work_, *second_;
 };
 
-// Refills a run's buffer with one read; false once the run is exhausted.
-bool refill_run(RecordSort &rs, RunReader *run, int bytes, bool first)
+// The input's position when its chunks can be read again (a regular file), else -1.
+long long rereadable_from(int fd)
 {
-    // A short count is the end of the run only when no read failed: a
-    // record cut by a short read would otherwise be dropped.
-    size_t got = keltools_internal::read_in_full(run->fh, run->e, (size_t)bytes);
-    if (got < (size_t)bytes && errno != 0) {
-        if (first) rs.fail("failed to read %d bytes from %s/%d-%d\n", bytes, rs.tmp_path, rs.pid, run->number);
-        rs.fail("failed to read %d bytes from %s/%d-%d", bytes, rs.tmp_path, rs.pid, run->number);
-    }
-    run->n = (int)(got / rs.size);
-    run->ci = run->n > 0 ? 0 : -1;
-    return run->n > 0;
+    struct stat st;
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) return -1;
+    return (long long)lseek(fd, 0, SEEK_CUR);
+}
+
+// Reads bytes bytes at offset again, leaving the descriptor's position as it was.
+void reread_records(RecordSort &rs, int fd, long long offset, char *buf, int bytes)
+{
+    off_t here = lseek(fd, 0, SEEK_CUR);
+    if (here < 0 || lseek(fd, (off_t)offset, SEEK_SET) != (off_t)offset) rs.fail("error reading %d bytes\n", bytes);
+    read_records(rs, fd, buf, bytes, bytes);
+    if (lseek(fd, here, SEEK_SET) != here) rs.fail("error reading %d bytes\n", bytes);
+}
+
+// Writes count sorted records to a new run file; returns its number.
+int spill_run(RecordSort &rs, const char *recs, int count)
+{
+    int number;
+    int fd = create_run(rs, &number);
+    write_records(rs, fd, recs, (long long)count * rs.size, (long long)count * rs.size);
+    close(fd);
+    return number;
 }
 
 /*
- * How one merge of count runs uses memory.  fsort shares its work area: each
- * run reads blocks of b = (m/2)/count records (at least 1), the rest buffers
- * the output; when no record is left over for the output (only when merging
- * m runs of a two-record area), each record is written straight from its
- * run's buffer.  fsort_old gives each run one record of its own and the whole
- * work area to the output.
+ * How many runs one merge reads at once (most: the descriptor bound, and for
+ * fsort the work area, which must leave each run a record and the output
+ * one), and how many each pass merges into one when there are more.
  */
-struct MergeLayout {
-    int b;
-    char *run_area, *outbuf;
-    long long outcap;
+struct FanIn {
+    int most, group;
 };
 
-MergeLayout layout_for(const RecordSort &rs, int count, char *work, char *one_record_area)
-{
-    if (rs.one_record_runs) return {1, one_record_area, work, rs.m};
-    int b = std::max((rs.m / 2) / count, 1);
-    return {b, work, work + (size_t)count * b * rs.size, (long long)rs.m - (long long)b * count};
-}
-
-// Merges the listed runs (ties go to the earlier in the list) into fh_out
-// and removes their files; returns the number of records written.
-long long merge_runs(RecordSort &rs, const std::vector<int> &files, int fh_out, const MergeLayout &lay)
-{
-    const int count = (int)files.size();
-    const size_t size = (size_t)rs.size;
-    const int block = lay.b * rs.size;
-    std::vector<RunReader> runs((size_t)count);
-    int live = 0;
-    for (int i = 0; i < count; ++i) {
-        runs[i] = {open_run(rs, files[i]), files[i], 0, 0, lay.run_area + (size_t)i * lay.b * size};
-        live += refill_run(rs, &runs[i], block, true);
-    }
-    long long held = 0, written = 0;
-    auto tree = tournament(count, RunKey{runs.data(), size, rs.compar});
-    while (live > 0) {
-        RunReader &run = runs[tree.winner()];
-        if (run.ci < 0) rs.fail("fsort() fatal internal error\n");
-        char *rec = run.e + (size_t)run.ci * size;
-        if (lay.outcap < 1) {
-            write_records(rs, fh_out, rec, rs.size);
-        } else {
-            memcpy(lay.outbuf + held * size, rec, size);
-            if (++held == lay.outcap) {
-                write_records(rs, fh_out, lay.outbuf, held * rs.size);
-                held = 0;
-            }
-        }
-        ++written;
-        if (++run.ci == run.n && !refill_run(rs, &run, block, false)) --live;
-        tree.replay_winner();
-    }
-    if (held > 0) write_records(rs, fh_out, lay.outbuf, held * rs.size);
-    for (RunReader &run : runs) {
-        close(run.fh);
-        remove_run(rs, run.number);
-    }
-    return written;
-}
-
-/*
- * Merges the runs into fh_out, in passes when there are more than one merge
- * may read at once (the descriptor bound, and for fsort the work area, which
- * must leave each run a record and the output one): each pass merges
- * consecutive groups into new run files, a lone run at the end passing
- * through as it is.  The list stays in input order, so equal records still
- * come out in the order of the runs they were read in.
- */
-long long merge_all_runs(RecordSort &rs, std::vector<int> files, int fh_out, char *work)
+FanIn fan_in_of(const RecordSort &rs)
 {
     int most = merge_fan_in();
     int group = most;
@@ -227,8 +386,398 @@ long long merge_all_runs(RecordSort &rs, std::vector<int> files, int fh_out, cha
         while ((long long)(group + 1) * (group + 1) <= rs.m) ++group;  // about sqrt(m)
         group = std::min(group, std::max(most, 2));
     }
-    std::vector<char> one_record_area(rs.one_record_runs ? (size_t)std::max(group, most) * rs.size : 0);
-    auto layout = [&](size_t count) { return layout_for(rs, (int)count, work, one_record_area.data()); };
+    return {most, group};
+}
+
+// How many of the chunks may be spilled as two runs without costing the
+// merge another pass over the data.
+int chunks_to_halve(const RecordSort &rs, int chunks)
+{
+    FanIn fan = fan_in_of(rs);
+    long long within = std::max(fan.most, 1);  // the most runs merged in as many passes as the chunks need
+    while (within < chunks) within *= std::max(fan.group, 2);
+    return (int)std::min<long long>(chunks, within - chunks);
+}
+
+/*
+ * Reads the input in chunks of m records, sorts each and writes it to run
+ * files; returns the run files in input order.  With two threads a chunk is
+ * sorted as two halves at once and spilled as two runs, which the merge puts
+ * back together as one sort of the chunk would have ordered them.  A chunk
+ * with equal records that differ loses those two runs and is read again and
+ * sorted whole, since their order is the in-memory sort's choice over the
+ * whole chunk; so are all chunks after it (the input is likely to hold more),
+ * and those that would make the merge take another pass.
+ */
+std::vector<int> write_runs(RecordSort &rs, int fh_in, int nmemb, char *work)
+{
+    int chunks = (int)(((long long)nmemb + rs.m - 1) / rs.m);
+    bool wide = rs.threads > 1 && (long long)rs.m * rs.size >= kMinHalvedChunkBytes;
+    long long start = wide ? rereadable_from(fh_in) : -1;
+    bool halves = start >= 0;
+    int to_halve = halves ? chunks_to_halve(rs, chunks) : 0;
+    std::vector<int> files;
+    for (int r = 0; r < chunks; ++r) {
+        int count = r < chunks - 1 ? rs.m : nmemb - (chunks - 1) * rs.m;
+        int bytes = count * rs.size;
+        if (halves && r < to_halve && count >= 2) {
+            HalvedChunk chunk(rs, work, count);
+            chunk.read_and_sort(fh_in, start + (long long)r * rs.m * rs.size);
+            int first, second;
+            if (chunk.spill_and_check(&first, &second)) {
+                files.push_back(first);
+                files.push_back(second);
+                continue;
+            }
+            remove_run(rs, first);
+            remove_run(rs, second);
+            reread_records(rs, fh_in, start + (long long)r * rs.m * rs.size, work, bytes);
+            halves = false;
+        } else {
+            read_records(rs, fh_in, work, bytes, bytes);
+        }
+        rs.sort1(work, (size_t)count, (size_t)rs.size, rs.compar);
+        files.push_back(spill_run(rs, work, count));
+    }
+    return files;
+}
+
+/* ---- merging the runs ---- */
+
+/*
+ * A run during a merge: its file, its number, its buffer of records and the
+ * part of the file it reads: from pos to end, or with end -1 by plain reads
+ * to the file's end.
+ */
+struct RunReader {
+    int fh;
+    int number;
+    int ci;  // current record in e; -1 once the run is exhausted
+    int n;   // records in e
+    char *e;
+    long long pos = 0, end = -1;
+};
+
+// The merge's view of the runs: each one's current record, null once it is
+// exhausted.
+struct RunKey {
+    const char *const *current;
+    CompareFn compar;
+    bool done(int i) const { return current[i] == nullptr; }
+    int operator()(int a, int b) const { return compar(current[a], current[b]); }
+};
+
+// Refills a run's buffer with one read of up to bytes bytes; false once the
+// run is exhausted.  A failure names message_bytes, the size of the reads of
+// a merge on one thread.
+bool refill_run(RecordSort &rs, RunReader *run, int bytes, int message_bytes)
+{
+    size_t want = (size_t)bytes;
+    if (run->end >= 0) want = (size_t)std::min<long long>(bytes, run->end - run->pos);
+    // A short count is the end of the run only when no read failed: a
+    // record cut by a short read would otherwise be dropped.
+    size_t got = run->end < 0 ? keltools_internal::read_in_full(run->fh, run->e, want)
+                              : pread_in_full(run->fh, run->e, want, run->pos);
+    if (got < want && errno != 0) {
+        if (run->pos == 0)
+            rs.fail("failed to read %d bytes from %s/%d-%d\n", message_bytes, rs.tmp_path, rs.pid, run->number);
+        rs.fail("failed to read %d bytes from %s/%d-%d", message_bytes, rs.tmp_path, rs.pid, run->number);
+    }
+    run->pos += (long long)got;
+    run->n = (int)(got / rs.size);
+    run->ci = run->n > 0 ? 0 : -1;
+    return run->n > 0;
+}
+
+/*
+ * How one merge of count runs uses memory.  fsort shares its area of m
+ * records: each run reads blocks of b = (m/2)/count records (at least 1), the
+ * rest buffers the output; when no record is left over for the output (only
+ * when merging m runs of a two-record area), each record is written straight
+ * from its run's buffer.  fsort_old gives each run one record of its own and
+ * the whole area to the output.
+ */
+struct MergeLayout {
+    int b;
+    char *run_area, *outbuf;
+    long long outcap;
+};
+
+MergeLayout layout_for(const RecordSort &rs, int count, char *area, int m, char *one_record_area)
+{
+    if (rs.one_record_runs) return {1, one_record_area, area, m};
+    int b = std::max((m / 2) / count, 1);
+    return {b, area, area + (size_t)count * b * rs.size, (long long)m - (long long)b * count};
+}
+
+/*
+ * Where a merge writes: blocks of cap records to fd, at the descriptor's
+ * position (at -1) or at offset at on, record by record when cap is below 1.
+ * A failed write names the size of the write of a merge on one thread that
+ * would have held its first record: one_thread_block records of the
+ * total, counted from first, the number of the sink's first record there.
+ */
+struct Sink {
+    int fd;
+    long long at;
+    char *buf;
+    long long cap;
+    long long first, one_thread_block, total;
+    long long held = 0, done = 0;
+
+    void put(RecordSort &rs, const char *rec)
+    {
+        if (cap < 1) {
+            write(rs, rec, 1);
+            return;
+        }
+        memcpy(buf + held * rs.size, rec, (size_t)rs.size);
+        if (++held == cap) flush(rs);
+    }
+
+    void flush(RecordSort &rs)
+    {
+        if (held > 0) write(rs, buf, held);
+        held = 0;
+    }
+
+    void write(RecordSort &rs, const char *recs, long long count)
+    {
+        long long bytes = count * rs.size;
+        bool whole = at < 0 ? keltools_internal::write_in_full(fd, recs, (size_t)bytes) == (size_t)bytes
+                            : pwrite_in_full(fd, recs, (size_t)bytes, at + done * rs.size) == (size_t)bytes;
+        if (!whole) {
+            long long block_start = (first + done) / one_thread_block * one_thread_block;
+            rs.fail("error writing %d bytes\n", (int)(std::min(one_thread_block, total - block_start) * rs.size));
+        }
+        done += count;
+    }
+};
+
+// Merges the runs, whose buffers and parts are set, into the sink, ties
+// going to the earlier run; returns the number of records merged.
+long long merge_into(RecordSort &rs, std::vector<RunReader> &runs, int block, int message_bytes, Sink &sink)
+{
+    const size_t size = (size_t)rs.size;
+    int live = 0;
+    for (RunReader &run : runs) live += refill_run(rs, &run, block, message_bytes);
+    std::vector<const char *> current(runs.size());
+    for (size_t i = 0; i < runs.size(); ++i) current[i] = runs[i].ci < 0 ? nullptr : runs[i].e;
+    long long merged = 0;
+    auto tree = tournament((int)runs.size(), RunKey{current.data(), rs.compar});
+    while (live > 0) {
+        int w = tree.winner();
+        RunReader &run = runs[w];
+        if (current[w] == nullptr) rs.fail("fsort() fatal internal error\n");
+        sink.put(rs, current[w]);
+        ++merged;
+        if (++run.ci < run.n)
+            current[w] += size;
+        else if (refill_run(rs, &run, block, message_bytes))
+            current[w] = run.e;
+        else
+            current[w] = nullptr, --live;
+        tree.replay_winner();
+    }
+    sink.flush(rs);
+    return merged;
+}
+
+/* ---- cutting a merge in two ---- */
+
+// Merges of fewer bytes than this run on one thread: a second would not pay.
+constexpr long long kMinSplitMergeBytes = 256 * 1024;
+// Records sampled from all runs to choose the record a merge is cut at.
+constexpr int kCutSamples = 256;
+
+/*
+ * Where a merge is cut: in each run the first record that belongs to the
+ * second part (records[i] of the run before it), and the records of the first
+ * part in all.  Every record of the first part sorts before every record of
+ * the second, so merging the parts apart, ties to the earlier run in each,
+ * and putting them one behind the other gives the merge of the whole.
+ */
+struct Cut {
+    std::vector<long long> records;
+    long long below = 0;
+};
+
+// Reads record index of a run into rec.
+void read_record(RecordSort &rs, const RunReader &run, long long index, char *rec, int message_bytes)
+{
+    if (pread_in_full(run.fh, rec, (size_t)rs.size, index * rs.size) != (size_t)rs.size)
+        rs.fail("failed to read %d bytes from %s/%d-%d\n", message_bytes, rs.tmp_path, rs.pid, run.number);
+}
+
+// The number of a sorted run's n records that sort before the pivot (or with
+// or_equal, not after it).
+long long records_before(RecordSort &rs, const RunReader &run, long long n, const char *pivot, bool or_equal,
+                         char *probe, int message_bytes)
+{
+    long long lo = 0, hi = n;
+    while (lo < hi) {
+        long long mid = lo + (hi - lo) / 2;
+        read_record(rs, run, mid, probe, message_bytes);
+        int c = rs.compar(probe, pivot);
+        if (c < 0 || (or_equal && c == 0))
+            lo = mid + 1;
+        else
+            hi = mid;
+    }
+    return lo;
+}
+
+/*
+ * Chooses a pivot among records sampled evenly from the runs, the one with
+ * about half of the samples' weight (each stands for its share of its run)
+ * below it, and cuts every run at it: before the records equal to it or after
+ * them, whichever halves the merge better.  scratch holds `room` records.
+ * Returns false when the runs cannot be cut into two parts that both hold
+ * records.
+ */
+bool choose_cut(RecordSort &rs, const std::vector<RunReader> &runs, const std::vector<long long> &sizes,
+                char *scratch, int room, int message_bytes, Cut *cut)
+{
+    const int count = (int)runs.size();
+    const size_t size = (size_t)rs.size;
+    const int per_run = std::min(kCutSamples, room - 1) / count;
+    if (per_run < 1) return false;
+    long long total = 0;
+    std::vector<double> weight;
+    for (int i = 0; i < count; ++i) {
+        total += sizes[i];
+        int k = (int)std::min<long long>(per_run, sizes[i]);
+        for (int j = 0; j < k; ++j) {
+            read_record(rs, runs[i], (2 * j + 1) * sizes[i] / (2 * k), scratch + weight.size() * size, message_bytes);
+            weight.push_back((double)sizes[i] / k);
+        }
+    }
+    const int samples = (int)weight.size();
+    int pivot = 0;
+    double best = -1;
+    for (int s = 0; s < samples; ++s) {
+        double below = 0;
+        for (int t = 0; t < samples; ++t)
+            if (rs.compar(scratch + (size_t)t * size, scratch + (size_t)s * size) < 0) below += weight[t];
+        double off = below > total / 2.0 ? below - total / 2.0 : total / 2.0 - below;
+        if (best < 0 || off < best) best = off, pivot = s;
+    }
+    const char *p = scratch + (size_t)pivot * size;
+    char *probe = scratch + (size_t)samples * size;
+    std::vector<long long> before(count), not_after(count);
+    long long sum_before = 0, sum_not_after = 0;
+    for (int i = 0; i < count; ++i) {
+        sum_before += before[i] = records_before(rs, runs[i], sizes[i], p, false, probe, message_bytes);
+        sum_not_after += not_after[i] = records_before(rs, runs[i], sizes[i], p, true, probe, message_bytes);
+    }
+    bool use_before = std::llabs(2 * sum_before - total) <= std::llabs(2 * sum_not_after - total);
+    cut->records = use_before ? before : not_after;
+    cut->below = use_before ? sum_before : sum_not_after;
+    return cut->below > 0 && cut->below < total;
+}
+
+// The records of each run, from its file's size; false if one cannot be had.
+bool run_sizes(const RecordSort &rs, const std::vector<RunReader> &runs, std::vector<long long> *sizes)
+{
+    for (const RunReader &run : runs) {
+        struct stat st;
+        if (fstat(run.fh, &st) != 0) return false;
+        sizes->push_back((long long)st.st_size / rs.size);
+    }
+    return true;
+}
+
+/* ---- the merges ---- */
+
+// The memory of the merges: the work area of m records and, for fsort_old,
+// one record per run and thread.
+struct MergeMemory {
+    char *work;
+    char *one_record_area;
+};
+
+/*
+ * Cuts the merge of the opened runs in two and merges the parts at once, the
+ * second on a helper thread, each in its half of the memory, writing at
+ * their places from the output's position out_at on.  Returns the records
+ * written, or -1 when the merge is better left to one thread.
+ */
+long long merge_in_two(RecordSort &rs, std::vector<RunReader> &runs, int fh_out, long long out_at,
+                       const MergeMemory &mem, const MergeLayout &whole, long long total)
+{
+    const int count = (int)runs.size();
+    const size_t size = (size_t)rs.size;
+    if (rs.threads < 2 || out_at < 0 || total * rs.size < kMinSplitMergeBytes) return -1;
+    int half[2] = {rs.m / 2, rs.m - rs.m / 2};
+    MergeLayout lay[2];
+    for (int t = 0; t < 2; ++t) {
+        char *area = mem.work + (size_t)(t == 0 ? 0 : half[0]) * size;
+        lay[t] = layout_for(rs, count, area, half[t], mem.one_record_area + (size_t)t * count * size);
+        if (lay[t].outcap < 1) return -1;
+    }
+    std::vector<long long> sizes;
+    Cut cut;
+    const int message_bytes = whole.b * rs.size;
+    if (!run_sizes(rs, runs, &sizes) || !choose_cut(rs, runs, sizes, mem.work, rs.m, message_bytes, &cut))
+        return -1;
+    std::vector<RunReader> part[2] = {runs, runs};
+    for (int i = 0; i < count; ++i) {
+        part[0][i].pos = 0, part[0][i].end = cut.records[i] * rs.size;
+        part[1][i].pos = part[0][i].end, part[1][i].end = sizes[i] * rs.size;
+        for (int t = 0; t < 2; ++t) part[t][i].e = lay[t].run_area + (size_t)i * lay[t].b * size;
+    }
+    long long block = std::max(whole.outcap, 1LL), merged[2] = {0, 0};
+    Sink sink[2] = {{fh_out, out_at, lay[0].outbuf, lay[0].outcap, 0, block, total},
+                    {fh_out, out_at + cut.below * rs.size, lay[1].outbuf, lay[1].outcap, cut.below, block, total}};
+    auto merge_part = [&](int t) { merged[t] = merge_into(rs, part[t], lay[t].b * rs.size, message_bytes, sink[t]); };
+    run_together(rs, [&] { merge_part(0); }, [&] { merge_part(1); });
+    long long end = out_at + (merged[0] + merged[1]) * rs.size;
+    if (lseek(fh_out, (off_t)end, SEEK_SET) != (off_t)end) rs.fail("error writing %d bytes\n", (int)size);
+    return merged[0] + merged[1];
+}
+
+// Merges the listed runs (ties go to the earlier in the list) into fh_out,
+// from its position out_at on (-1: not known to be writable at an offset),
+// and removes their files; returns the number of records written.
+long long merge_runs(RecordSort &rs, const std::vector<int> &files, int fh_out, long long out_at,
+                     const MergeMemory &mem)
+{
+    const int count = (int)files.size();
+    const size_t size = (size_t)rs.size;
+    MergeLayout lay = layout_for(rs, count, mem.work, rs.m, mem.one_record_area);
+    std::vector<RunReader> runs((size_t)count);
+    for (int i = 0; i < count; ++i) runs[i] = {open_run(rs, files[i]), files[i], 0, 0, nullptr};
+    long long total = 0;
+    for (const RunReader &run : runs) {
+        struct stat st;
+        total += fstat(run.fh, &st) == 0 ? (long long)st.st_size / rs.size : 0;
+    }
+    long long written = merge_in_two(rs, runs, fh_out, out_at, mem, lay, total);
+    if (written < 0) {
+        for (int i = 0; i < count; ++i) runs[i].e = lay.run_area + (size_t)i * lay.b * size;
+        Sink out{fh_out, -1, lay.outbuf, lay.outcap, 0, std::max(lay.outcap, 1LL), total};
+        written = merge_into(rs, runs, lay.b * rs.size, lay.b * rs.size, out);
+    }
+    for (RunReader &run : runs) {
+        close(run.fh);
+        remove_run(rs, run.number);
+    }
+    return written;
+}
+
+/*
+ * Merges the runs into fh_out, in passes when there are more than one merge
+ * may read at once: each pass merges consecutive groups into new run files,
+ * a lone run at the end passing through as it is.  The list stays in input
+ * order, so equal records still come out in the order of the runs they were
+ * read in.
+ */
+long long merge_all_runs(RecordSort &rs, std::vector<int> files, int fh_out, char *work)
+{
+    auto [most, group] = fan_in_of(rs);
+    int threads = std::min(rs.threads, 2);
+    std::vector<char> one_record_area(rs.one_record_runs ? (size_t)threads * std::max(group, most) * rs.size : 0);
+    MergeMemory mem{work, one_record_area.data()};
     while ((int)files.size() > std::max(most, 1)) {
         std::vector<int> merged;
         for (size_t at = 0; at < files.size(); at += (size_t)group) {
@@ -240,13 +789,13 @@ long long merge_all_runs(RecordSort &rs, std::vector<int> files, int fh_out, cha
             std::vector<int> part(files.begin() + (long)at, files.begin() + (long)stop);
             int number;
             int fd = create_run(rs, &number);
-            merge_runs(rs, part, fd, layout(part.size()));
+            merge_runs(rs, part, fd, writable_at(fd), mem);
             close(fd);
             merged.push_back(number);
         }
         files.swap(merged);
     }
-    return merge_runs(rs, files, fh_out, layout(files.size()));
+    return merge_runs(rs, files, fh_out, writable_at(fh_out), mem);
 }
 
 /*
@@ -260,9 +809,9 @@ int sort_records(RecordSort &rs, int fh_in, int fh_out, int nmemb, int msize)
     if ((long long)nmemb * rs.size <= msize) {
         int bytes = nmemb * rs.size;
         char *buf = (char *)xmalloc((size_t)bytes);
-        read_records(rs, fh_in, buf, bytes);
+        read_records(rs, fh_in, buf, bytes, bytes);
         rs.sort1(buf, (size_t)nmemb, (size_t)rs.size, rs.compar);
-        write_records(rs, fh_out, buf, bytes);
+        write_records(rs, fh_out, buf, bytes, bytes);
         free(buf);
         return 0;
     }
@@ -284,7 +833,7 @@ int sort_record_file(int fh_in, int fh_out, int nmemb, int size, CompareFn compa
                      const char *tmp_path, bool one_record_runs)
 {
     xopen_std_fds();  // no temporary file may take a standard descriptor
-    RecordSort rs{size, compar, sort1, 0, tmp_path, (int)getpid(), one_record_runs, 0, {}};
+    RecordSort rs{size, compar, sort1, 0, tmp_path, (int)getpid(), one_record_runs, sort_threads(), 0, {}};
     return sort_records(rs, fh_in, fh_out, nmemb, msize);
 }
 

@@ -6,11 +6,16 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#ifndef _WIN32
+#include <sys/resource.h>
+#endif
 #include <unistd.h>
 
 #include <algorithm>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
+#include <numeric>
 #include <string>
 #include <vector>
 
@@ -93,6 +98,124 @@ bool is_empty_dir(const std::string &dir)
 {
     return std::filesystem::is_empty(dir);
 }
+
+// Records of 2 KiB, so that a budget of 256 of them (512 KiB) makes chunks
+// and merges large enough for the sorts to take a second thread.
+struct Wide {
+    int key;
+    int tag;
+    char fill[2040];
+};
+
+int cmp_wide(const void *a, const void *b)
+{
+    int x = ((const Wide *)a)->key, y = ((const Wide *)b)->key;
+    return (x > y) - (x < y);
+}
+
+typedef void (*sort1_t)(void *, size_t, size_t, int (*)(const void *, const void *));
+
+// An in-memory sort that puts each group of equal records in the reverse of
+// their order in the array: what it gives depends on where chunks begin.
+void reversing_sort1(void *base, size_t n, size_t size, int (*compar)(const void *, const void *))
+{
+    char *b = (char *)base;
+    std::vector<size_t> order(n);
+    std::iota(order.begin(), order.end(), 0);
+    std::stable_sort(order.begin(), order.end(),
+                     [&](size_t x, size_t y) { return compar(b + x * size, b + y * size) < 0; });
+    for (size_t i = 0, j; i < n; i = j) {
+        for (j = i + 1; j < n && compar(b + order[i] * size, b + order[j] * size) == 0; ++j) {}
+        std::reverse(order.begin() + (long)i, order.begin() + (long)j);
+    }
+    std::string sorted(n * size, '\0');
+    for (size_t i = 0; i < n; ++i) memcpy(&sorted[i * size], b + order[i] * size, size);
+    memcpy(b, sorted.data(), sorted.size());
+}
+
+// n records with the given keys and tags, the fill made from the tag.
+std::vector<Wide> wide_records(size_t n, int (*key_of)(size_t), int (*tag_of)(size_t))
+{
+    std::vector<Wide> recs(n);
+    for (size_t i = 0; i < n; ++i) {
+        recs[i].key = key_of(i);
+        recs[i].tag = tag_of(i);
+        memset(recs[i].fill, (char)(recs[i].tag * 31 + 1), sizeof recs[i].fill);
+    }
+    return recs;
+}
+
+std::string bytes_of(const std::vector<Wide> &recs)
+{
+    return std::string((const char *)recs.data(), recs.size() * sizeof(Wide));
+}
+
+// The records ordered by key, then by chunk of m, then within a chunk in
+// input order or its reverse: what any record sort gives with a stable
+// in-memory sort, or with reversing_sort1.
+std::string by_key_and_chunk(const std::vector<Wide> &in, size_t m, bool reversed)
+{
+    std::vector<size_t> pos(in.size());
+    std::iota(pos.begin(), pos.end(), 0);
+    std::sort(pos.begin(), pos.end(), [&](size_t a, size_t b) {
+        if (in[a].key != in[b].key) return in[a].key < in[b].key;
+        if (a / m != b / m) return a / m < b / m;
+        return reversed ? a > b : a < b;
+    });
+    std::vector<Wide> out;
+    for (size_t p : pos) out.push_back(in[p]);
+    return bytes_of(out);
+}
+
+// The output bytes of a record sort with a budget of 256 Wide records, with
+// the threads the machine has or with one.  The input stands behind one
+// record of other bytes; the output is written behind "HEAD", through a
+// descriptor opened to append when append is set.
+std::string sort_wide(sorter_t sorter, const std::vector<Wide> &in, sort1_t sort1, bool one_thread, bool append,
+                      const std::string &tmp)
+{
+    if (one_thread)
+        setenv("KELTOOLS_SORT_THREADS", "1", 1);
+    else
+        unsetenv("KELTOOLS_SORT_THREADS");
+    TempDir dir;
+    kt_test::write_file(dir.file("in"), std::string(sizeof(Wide), 'x') + bytes_of(in));
+    kt_test::write_file(dir.file("out"), "HEAD");
+    int fin = open(dir.file("in").c_str(), O_RDONLY | O_BINARY);
+    lseek(fin, sizeof(Wide), SEEK_SET);
+    int fout = open(dir.file("out").c_str(), O_WRONLY | O_BINARY | (append ? O_APPEND : 0));
+    lseek(fout, 4, SEEK_SET);
+    int rc = sorter(fin, fout, (int)in.size(), sizeof(Wide), cmp_wide, sort1, 256 * sizeof(Wide), tmp.c_str());
+    EXPECT_EQ(lseek(fin, 0, SEEK_CUR), (off_t)((in.size() + 1) * sizeof(Wide)));
+    EXPECT_EQ(lseek(fout, 0, SEEK_CUR), (off_t)(4 + in.size() * sizeof(Wide)));
+    close(fin);
+    close(fout);
+    unsetenv("KELTOOLS_SORT_THREADS");
+    EXPECT_EQ(rc, 0);
+    EXPECT_TRUE(is_empty_dir(tmp));
+    std::string out = kt_test::read_file(dir.file("out"));
+    EXPECT_EQ(out.substr(0, 4), "HEAD");
+    return out.substr(4);
+}
+
+#ifndef _WIN32
+// Lowers the descriptor limit for the object's lifetime, so that merges
+// take several passes.
+class FewDescriptors {
+public:
+    explicit FewDescriptors(rlim_t limit)
+    {
+        getrlimit(RLIMIT_NOFILE, &saved_);
+        struct rlimit low = saved_;
+        low.rlim_cur = std::min(limit, saved_.rlim_cur);
+        setrlimit(RLIMIT_NOFILE, &low);
+    }
+    ~FewDescriptors() { setrlimit(RLIMIT_NOFILE, &saved_); }
+
+private:
+    struct rlimit saved_;
+};
+#endif
 
 }  // namespace
 
@@ -214,6 +337,78 @@ TEST(RecordSort, LargeRandomInputAgainstStableSort)
         close(fout);
         EXPECT_EQ(read_records(dir.file("out")), in_run_order(in));
         EXPECT_TRUE(is_empty_dir(tmp.path()));
+    }
+}
+
+TEST(RecordSort, ThreadsGiveTheBytesOfOneThread)
+{
+    // 1200 records in chunks of 256: five chunks, the last of 176.  Distinct
+    // random keys; one key for all, told apart by tag; and keys 0..6 whose
+    // records are identical within a key in the first three chunks and
+    // differ from the fourth on, where the in-memory sort's order of equal
+    // records shows.
+    const size_t n = 1200, m = 256;
+    std::vector<Wide> random = wide_records(
+        n, [](size_t i) { return (int)((i * 7919) % 100003); }, [](size_t i) { return (int)i; });
+    std::vector<Wide> one_key = wide_records(
+        n, [](size_t) { return 5; }, [](size_t i) { return (int)i; });
+    std::vector<Wide> mixed = wide_records(
+        n, [](size_t i) { return (int)(i % 7); }, [](size_t i) { return i < 3 * m ? (int)(i % 7) : (int)i; });
+    struct Case {
+        const std::vector<Wide> *in;
+        sort1_t sort1;
+        std::string expected;  // empty: only the same as one thread
+    };
+    std::vector<Case> cases = {
+        {&random, qsort, by_key_and_chunk(random, m, false)},
+        {&one_key, qsort, ""},
+        {&one_key, reversing_sort1, by_key_and_chunk(one_key, m, true)},
+        {&mixed, qsort, ""},
+        {&mixed, reversing_sort1, by_key_and_chunk(mixed, m, true)},
+    };
+    TempDir tmp;
+    auto check_all = [&](const char *passes) {
+        for (sorter_t sorter : {fsort, fsort_old}) {
+            for (const Case &c : cases) {
+                SCOPED_TRACE(std::string(passes) + (sorter == fsort ? " fsort case " : " fsort_old case ") +
+                             std::to_string(&c - cases.data()));
+                std::string one = sort_wide(sorter, *c.in, c.sort1, true, false, tmp.path());
+                EXPECT_TRUE(one == sort_wide(sorter, *c.in, c.sort1, false, false, tmp.path()));
+                if (!c.expected.empty()) {
+                    EXPECT_TRUE(one == c.expected);
+                }
+            }
+            // An output opened to append is written on one thread.
+            EXPECT_TRUE(sort_wide(sorter, random, qsort, false, true, tmp.path()) == cases[0].expected);
+        }
+    };
+    check_all("one pass");
+#ifndef _WIN32
+    FewDescriptors few(14);  // merges of at most 3 runs
+    check_all("several passes");
+#endif
+}
+
+// An input shorter than announced stops either sort, on two threads as on
+// one, with the size of the chunk it could not read, and leaves no run file.
+TEST(RecordSort, ShortInputStopsTheThreadedSortsCleanly)
+{
+    TempDir dir, tmp;
+    std::vector<Wide> recs = wide_records(
+        700, [](size_t i) { return (int)((i * 7919) % 100003); }, [](size_t i) { return (int)i; });
+    kt_test::write_file(dir.file("in"), bytes_of(recs));
+    for (sorter_t sorter : {fsort, fsort_old}) {
+        for (const char *threads : {"1", ""}) {
+            kt_test::ChildResult r = kt_test::run_in_child([&] {
+                setenv("KELTOOLS_SORT_THREADS", threads, 1);
+                int fin = open(dir.file("in").c_str(), O_RDONLY | O_BINARY);
+                int fout = open(dir.file("out").c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_BINARY, 0644);
+                sorter(fin, fout, 1200, sizeof(Wide), cmp_wide, qsort, 256 * sizeof(Wide), tmp.path().c_str());
+            });
+            EXPECT_EQ(r.status, 1);
+            EXPECT_EQ(r.err, "error reading 524288 bytes\n");  // the third chunk: 256 records of 2048 bytes
+            EXPECT_TRUE(is_empty_dir(tmp.path()));
+        }
     }
 }
 
