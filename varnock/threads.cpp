@@ -5,15 +5,28 @@
 #include <cstdlib>
 #include <thread>
 
+static const long most_threads = 64;
+
+// The count VARNOCK_THREADS asks for, or 0.
+static int asked_threads()
+{
+    const char *asked = getenv("VARNOCK_THREADS");
+    if (!asked)
+        return 0;
+    char *end;
+    long n = strtol(asked, &end, 10);
+    return end != asked && *end == 0 && n >= 1 && n <= most_threads ? (int)n : 0;
+}
+
+bool threads_asked()
+{
+    return asked_threads() > 0;
+}
+
 int run_threads()
 {
-    const long most = 64;
-    if (const char *forced = getenv("VARNOCK_THREADS")) {
-        char *end;
-        long n = strtol(forced, &end, 10);
-        if (end != forced && *end == 0 && n >= 1 && n <= most)
-            return (int)n;
-    }
+    if (int asked = asked_threads())
+        return asked;
     unsigned online = std::thread::hardware_concurrency();
-    return online == 0 ? 1 : online > (unsigned)most ? (int)most : (int)online;
+    return online == 0 ? 1 : online > (unsigned)most_threads ? (int)most_threads : (int)online;
 }

@@ -6,3 +6,6 @@
 // online processors (1 when it is not known).  One thread means the run
 // works as a single-threaded program: nothing is started beside it.
 int run_threads();
+// Whether VARNOCK_THREADS asks for a number of threads: the run then uses
+// them even where its input is too small to gain from them.
+bool threads_asked();

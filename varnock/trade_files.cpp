@@ -253,6 +253,18 @@ static std::vector<std::string> list_trade_files()
     return names;
 }
 
+// The sizes of the files as they are now (0 for one that cannot be looked at).
+static std::vector<uintmax_t> sizes_of(const std::vector<std::string> &names)
+{
+    std::vector<uintmax_t> sizes;
+    for (const std::string &name : names) {
+        struct stat st;
+        bool known = stat(name.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+        sizes.push_back(known ? (uintmax_t)st.st_size : 0);
+    }
+    return sizes;
+}
+
 // Gives a buffer room for the largest of the files as they are now, so that
 // it is not grown, leaving the room it had as a hole in the heap, from file
 // to file; a file that cannot be looked at, or room that cannot be had,
@@ -260,12 +272,23 @@ static std::vector<std::string> list_trade_files()
 static void make_room_for_all(load_buffer_t *buffer, const std::vector<std::string> &names)
 {
     size_t largest = 0;
-    for (const std::string &name : names) {
-        struct stat st;
-        if (stat(name.c_str(), &st) == 0 && S_ISREG(st.st_mode) && (uintmax_t)st.st_size <= SIZE_MAX - 2)
-            largest = std::max(largest, (size_t)st.st_size + 2);
-    }
+    for (uintmax_t size : sizes_of(names))
+        if (size <= SIZE_MAX - 2)
+            largest = std::max(largest, (size_t)size + 2);
     room_for(buffer, largest);
+}
+
+// Reading ahead pays for its thread and its second buffer only when the
+// files together are large (or threads are asked for): below this, one file
+// after another is as fast and a file held twice would be a large part of
+// the run's memory.
+static bool worth_reading_ahead(const std::vector<std::string> &names)
+{
+    const uintmax_t least_total = (uintmax_t)32 << 20;
+    uintmax_t total = 0;
+    for (uintmax_t size : sizes_of(names))
+        total += size;
+    return names.size() > 1 && run_threads() > 1 && (total >= least_total || threads_asked());
 }
 
 // One file after another on this thread.
@@ -402,7 +425,7 @@ bool is_trade_file(const char *name)
 int import_trade_files(trade_store_t *A, FILE *fpo1, FILE *fpo2)
 {
     std::vector<std::string> names = list_trade_files();
-    if (run_threads() > 1 && names.size() > 1)
+    if (worth_reading_ahead(names))
         return import_with_reader(names, A, fpo1, fpo2);
     return import_in_turn(names, A, fpo1, fpo2);
 }
