@@ -236,6 +236,40 @@ inline void prefer_large_pages(void *buf, size_t size)
 #endif
 }
 
+#ifdef _WIN32
+// msvcrt has no reads or writes at an offset that leave the descriptor's
+// position alone: callers then read one part after the other and write
+// through one thread.
+constexpr bool positional_io = false;
+inline long pread(int, void *, size_t, off_t)
+{
+    return -1;
+}
+inline long pwrite(int, const void *, size_t, off_t)
+{
+    return -1;
+}
+inline long long writable_at(int)
+{
+    return -1;
+}
+#else
+constexpr bool positional_io = true;
+using ::pread;
+using ::pwrite;
+
+// Where a descriptor can be written at an offset (a regular file not opened
+// to append), its position; else -1.
+inline long long writable_at(int fd)
+{
+    struct stat st;
+    int flags = fcntl(fd, F_GETFL);
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || flags < 0 || (flags & O_APPEND))
+        return -1;
+    return (long long)lseek(fd, 0, SEEK_CUR);
+}
+#endif
+
 }  // namespace kt_compat
 
 // Renames from over to, replacing an existing file; 0, or -1 with errno set.

@@ -37,28 +37,6 @@ typedef void (*SortFn)(void *, size_t, size_t, CompareFn);
 
 /* ---- reads and writes at an offset ---- */
 
-#ifdef _WIN32
-// msvcrt has no reads or writes at an offset that leave the descriptor's
-// position alone: the halves of a chunk are read one after the other there,
-// and every merge runs on one thread.
-constexpr bool kPositionalIo = false;
-ssize_t pread(int, void *, size_t, off_t) { return -1; }
-ssize_t pwrite(int, const void *, size_t, off_t) { return -1; }
-long long writable_at(int) { return -1; }
-#else
-constexpr bool kPositionalIo = true;
-
-// Where a descriptor can be written at an offset (a regular file not opened
-// to append), its position; else -1.
-long long writable_at(int fd)
-{
-    struct stat st;
-    int flags = fcntl(fd, F_GETFL);
-    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || flags < 0 || (flags & O_APPEND)) return -1;
-    return (long long)lseek(fd, 0, SEEK_CUR);
-}
-#endif
-
 // Reads until n bytes have arrived from offset on, the file ends or a read
 // fails, leaving the descriptor's position alone, so that two threads may
 // read one file at once; returns the count read, less than n with errno 0 at
@@ -68,7 +46,7 @@ size_t pread_in_full(int fd, char *buf, size_t n, long long offset)
     size_t done = 0;
     errno = 0;
     while (done < n) {
-        ssize_t got = pread(fd, buf + done, n - done, (off_t)(offset + (long long)done));
+        ssize_t got = kt_compat::pread(fd, buf + done, n - done, (off_t)(offset + (long long)done));
         if (got < 0 && errno == EINTR) continue;
         if (got <= 0) break;
         done += (size_t)got;
@@ -82,7 +60,7 @@ size_t pwrite_in_full(int fd, const char *buf, size_t n, long long offset)
 {
     size_t done = 0;
     while (done < n) {
-        ssize_t put = pwrite(fd, buf + done, n - done, (off_t)(offset + (long long)done));
+        ssize_t put = kt_compat::pwrite(fd, buf + done, n - done, (off_t)(offset + (long long)done));
         if (put < 0 && errno == EINTR) continue;
         if (put <= 0) break;
         done += (size_t)put;
@@ -281,21 +259,21 @@ public:
     void read_and_sort(int fh_in, long long offset)
     {
         const int bytes = count_ * rs_.size, first = half_ * rs_.size, second = bytes - first;
-        if (!kPositionalIo) read_records(rs_, fh_in, work_, first, bytes);
+        if (!kt_compat::positional_io) read_records(rs_, fh_in, work_, first, bytes);
         run_together(
             rs_,
             [&] {
-                if (kPositionalIo)
+                if (kt_compat::positional_io)
                     read_records_at(fh_in, second_, second, offset + first);
                 else
                     read_records(rs_, fh_in, second_, second, bytes);
                 rs_.sort1(second_, (size_t)(count_ - half_), size_, rs_.compar);
             },
             [&] {
-                if (kPositionalIo) read_records_at(fh_in, work_, first, offset);
+                if (kt_compat::positional_io) read_records_at(fh_in, work_, first, offset);
                 rs_.sort1(work_, (size_t)half_, size_, rs_.compar);
             });
-        if (kPositionalIo && lseek(fh_in, (off_t)(offset + bytes), SEEK_SET) < 0)
+        if (kt_compat::positional_io && lseek(fh_in, (off_t)(offset + bytes), SEEK_SET) < 0)
             rs_.fail("error reading %d bytes\n", bytes);
     }
 
@@ -789,13 +767,13 @@ long long merge_all_runs(RecordSort &rs, std::vector<int> files, int fh_out, cha
             std::vector<int> part(files.begin() + (long)at, files.begin() + (long)stop);
             int number;
             int fd = create_run(rs, &number);
-            merge_runs(rs, part, fd, writable_at(fd), mem);
+            merge_runs(rs, part, fd, kt_compat::writable_at(fd), mem);
             close(fd);
             merged.push_back(number);
         }
         files.swap(merged);
     }
-    return merge_runs(rs, files, fh_out, writable_at(fh_out), mem);
+    return merge_runs(rs, files, fh_out, kt_compat::writable_at(fh_out), mem);
 }
 
 /*
