@@ -346,14 +346,15 @@ int ChunkCutters::run(char *buf, size_t alloc, long long *resume)
 
 // Chunks are cut on two threads under the byte order, when the input takes
 // more than one chunk of a budget worth dividing, and chunks of half the
-// budget are still few enough to be merged in one pass.
+// budget are few enough to be merged in at most two passes (the first of
+// which merges only what leaves one full merge).
 bool cut_on_two_threads(const TextSort &ts, int fd)
 {
     const int least_budget = 1 << 18;
     struct stat st;
     if (!ts.byte_order || ts.msize < least_budget || sort_threads() < 2 || fstat(fd, &st) != 0) return false;
     long long half_chunks = (long long)st.st_size / (ts.msize / 2) + 1;
-    return st.st_size > ts.msize && half_chunks <= merge_fan_in();
+    return st.st_size > ts.msize && half_chunks <= 2 * merge_fan_in();
 }
 
 // Cuts the whole input into sorted chunk files; -1 after a warning.
