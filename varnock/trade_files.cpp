@@ -265,17 +265,17 @@ static std::vector<uintmax_t> sizes_of(const std::vector<std::string> &names)
     return sizes;
 }
 
-// Gives a buffer room for the largest of the files as they are now, so that
-// it is not grown, leaving the room it had as a hole in the heap, from file
-// to file; a file that cannot be looked at, or room that cannot be had,
+// The room a buffer needs for the largest of the files as they are now, so
+// that it is not grown, leaving the room it had as a hole in the heap, from
+// file to file; a file that cannot be looked at, or room that cannot be had,
 // is left to the loading of each file.
-static void make_room_for_all(load_buffer_t *buffer, const std::vector<std::string> &names)
+static size_t room_for_largest(const std::vector<std::string> &names)
 {
     size_t largest = 0;
     for (uintmax_t size : sizes_of(names))
         if (size <= SIZE_MAX - 2)
             largest = std::max(largest, (size_t)size + 2);
-    room_for(buffer, largest);
+    return largest;
 }
 
 // Reading ahead pays for its thread and its second buffer only when the
@@ -295,7 +295,7 @@ static bool worth_reading_ahead(const std::vector<std::string> &names)
 static int import_in_turn(const std::vector<std::string> &names, trade_store_t *A, FILE *fpo1, FILE *fpo2)
 {
     load_buffer_t buffer = {nullptr, 0};
-    make_room_for_all(&buffer, names);
+    room_for(&buffer, room_for_largest(names));
     int rejected = 0;
     for (const std::string &name : names)
         rejected += import_trade_file(name.c_str(), prepare_trade_file(name.c_str(), &buffer), A, fpo1, fpo2);
@@ -331,8 +331,9 @@ static bool wait_for_turn(read_ahead_t *r, std::unique_lock<std::mutex> &hold, s
 
 static void read_ahead(read_ahead_t *r)
 {
-    make_room_for_all(&r->buffer[0], r->names);
-    make_room_for_all(&r->buffer[1], r->names);
+    size_t room = room_for_largest(r->names);
+    room_for(&r->buffer[0], room);
+    room_for(&r->buffer[1], room);
     for (size_t i = 0; i < r->names.size(); i++) {
         {
             std::unique_lock<std::mutex> hold(r->lock);
